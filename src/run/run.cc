@@ -1,0 +1,129 @@
+#include "run/run.h"
+
+#include <cstdint>
+#include <string_view>
+#include <system_error>
+
+#include "catalogue/catalogue.h"
+#include "report/listing_reader.h"
+#include "report/status_section.h"
+#include "run/platform.h"
+
+#ifndef SYNCSTATUS_VERSION
+#define SYNCSTATUS_VERSION "unknown"
+#endif
+
+namespace syncstatus {
+
+namespace {
+
+std::string usage() {
+  std::string text =
+      "Usage: syncstatus REPORT LISTING KEY\n"
+      "Append the synchronization status of one table to REPORT, made from LISTING,\n"
+      "the output of 'diff KEST-EXPORT SCHEDULER-EXPORT' for the table named by KEY.\n"
+      "\n"
+      "Table keys:\n";
+  for (const Table& table : tables) {
+    text += "  ";
+    text += table.key;
+    text.append(16 - table.key.size(), ' ');
+    text += table.display_name;
+    text += '\n';
+  }
+  text +=
+      "\n"
+      "Exit status: 0 when the section was appended; 1 when the listing or the\n"
+      "report could not be opened or read (the report is left as it was); 2 for\n"
+      "a usage error; -1 (255) when writing or closing the report failed.\n";
+  return text;
+}
+
+void complain(std::string_view what, const Argument& file, const std::error_code& reason) {
+  std::string message = "syncstatus: ";
+  message += what;
+  message += " '";
+  message += file.text;
+  message += "': ";
+  message += reason.message();
+  message += '\n';
+  write_stderr(message);
+}
+
+// Puts the report back to its size before the run, so that a failed run
+// leaves no partial section; says so if even that fails.
+void restore(ReportFile& report, const Argument& path, std::uint64_t size) {
+  if (const std::error_code error = report.truncate(size)) {
+    complain("cannot remove the partial section from report", path, error);
+  }
+}
+
+}  // namespace
+
+int run(const std::vector<Argument>& args) {
+  if (args.size() == 1 && args[0].text == "--help") {
+    return write_stdout(usage()) ? kExitSuccess : kExitFailure;
+  }
+  if (args.size() == 1 && args[0].text == "--version") {
+    return write_stdout("syncstatus " SYNCSTATUS_VERSION "\n") ? kExitSuccess : kExitFailure;
+  }
+  if (args.size() < 3) {
+    write_stderr("syncstatus: expected REPORT, LISTING and KEY\n" + usage());
+    return kExitUsage;
+  }
+  const Argument& report_path = args[0];
+  const Argument& listing_path = args[1];
+  const Argument& table_key = args[2];
+
+  const int table_index = resolve_table_index(table_key.text);
+  if (table_index == 0) {
+    write_stderr("syncstatus: warning: unknown table key '" + table_key.text +
+                 "': the heading names no table\n");
+  }
+  const std::string_view display_name = load_display_names()[static_cast<std::size_t>(table_index)];
+
+  ListingFile listing_file;
+  if (const std::error_code error = listing_file.open(listing_path.native)) {
+    complain("cannot open listing", listing_path, error);
+    return kExitFailure;
+  }
+  // The first read happens before the report is touched, so that a listing
+  // that cannot be read leaves the report exactly as it was.
+  ListingReader listing(listing_file);
+  if (listing.at_end() && listing.error()) {
+    complain("cannot read listing", listing_path, listing.error());
+    return kExitFailure;
+  }
+
+  ReportFile report;
+  if (const std::error_code error = report.open(report_path.native)) {
+    complain("cannot open report", report_path, error);
+    return kExitFailure;
+  }
+  std::uint64_t restore_size = 0;
+  if (std::error_code error = report.lock(); error || (error = report.size(restore_size))) {
+    complain("cannot lock report", report_path, error);
+    return kExitFailure;
+  }
+
+  const SectionResult result = write_status_section(listing, report, display_name);
+  switch (result.status) {
+    case SectionStatus::kWritten:
+      break;
+    case SectionStatus::kListingReadFailed:
+      restore(report, report_path, restore_size);
+      complain("cannot read listing", listing_path, result.error);
+      return kExitFailure;
+    case SectionStatus::kReportWriteFailed:
+      restore(report, report_path, restore_size);
+      complain("cannot write report", report_path, result.error);
+      return kExitReportFailed;
+  }
+  if (const std::error_code error = report.close()) {
+    complain("cannot close report", report_path, error);
+    return kExitReportFailed;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace syncstatus

@@ -1,0 +1,90 @@
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "subprocess.h"
+#include "test_files.h"
+
+namespace syncstatus::test {
+
+const int kExitMinusOne = 255;
+
+namespace {
+std::atomic<int> next_id{0};
+}
+
+Process::Process(const std::filesystem::path& program, const std::vector<std::string>& args,
+                 const std::filesystem::path& scratch, const ProcessOptions& options) {
+  const int id = next_id++;
+  out_path_ = scratch / ("out-" + std::to_string(id));
+  err_path_ = scratch / ("err-" + std::to_string(id));
+  std::vector<char*> argv;
+  std::string program_name = program.string();
+  argv.push_back(program_name.data());
+  std::vector<std::string> copies(args);
+  for (std::string& arg : copies) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = ::fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) ::_exit(126);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (options.file_size_limit) {
+      const rlimit limit{*options.file_size_limit, *options.file_size_limit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  handle_ = pid;
+}
+
+Process::Process(Process&& other) noexcept
+    : handle_(other.handle_), out_path_(other.out_path_), err_path_(other.err_path_) {
+  other.handle_ = -1;
+}
+
+Process::~Process() {
+  if (handle_ >= 0) wait();
+}
+
+ProcessResult Process::wait() {
+  int status = 0;
+  while (::waitpid(static_cast<pid_t>(handle_), &status, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  }
+  handle_ = -1;
+  ProcessResult result;
+  if (WIFEXITED(status)) {
+    result.exit_status = WEXITSTATUS(status);
+  } else {
+    result.exit_status = 128 + WTERMSIG(status);
+  }
+  result.out = read_file(out_path_);
+  result.err = read_file(err_path_);
+  return result;
+}
+
+std::filesystem::path program_under_test() {
+  const char* program = std::getenv("SYNCSTATUS_PROGRAM");
+  if (program == nullptr) throw std::runtime_error("SYNCSTATUS_PROGRAM is not set");
+  return program;
+}
+
+ProcessResult run_program(const std::vector<std::string>& args,
+                          const std::filesystem::path& scratch, const ProcessOptions& options) {
+  return Process(program_under_test(), args, scratch, options).wait();
+}
+
+}  // namespace syncstatus::test

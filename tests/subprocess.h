@@ -1,0 +1,57 @@
+// Starting the program under test, one file per host.
+#ifndef SYNCSTATUS_TESTS_SUBPROCESS_H_
+#define SYNCSTATUS_TESTS_SUBPROCESS_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace syncstatus::test {
+
+/// What a finished process left behind.
+struct ProcessResult {
+  int exit_status = 0;  ///< as a script on this host sees it
+  std::string out;      ///< standard output
+  std::string err;      ///< standard error
+};
+
+/// The exit status that the program's -1 becomes on this host.
+extern const int kExitMinusOne;
+
+struct ProcessOptions {
+  /// A file-size limit (RLIMIT_FSIZE) for the process, in bytes; POSIX only.
+  std::optional<std::uint64_t> file_size_limit;
+};
+
+/// A process started with `args` (UTF-8), its output going to files in
+/// `scratch`; standard input is empty.
+class Process {
+ public:
+  Process(const std::filesystem::path& program, const std::vector<std::string>& args,
+          const std::filesystem::path& scratch, const ProcessOptions& options = {});
+  Process(const Process&) = delete;
+  Process& operator=(const Process&) = delete;
+  Process(Process&& other) noexcept;
+  ~Process();
+
+  /// Waits for the process to end and collects its output.
+  ProcessResult wait();
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::filesystem::path out_path_;
+  std::filesystem::path err_path_;
+};
+
+/// The program under test, from the environment variable SYNCSTATUS_PROGRAM.
+std::filesystem::path program_under_test();
+
+/// Runs the program under test with `args` and waits for it.
+ProcessResult run_program(const std::vector<std::string>& args,
+                          const std::filesystem::path& scratch, const ProcessOptions& options = {});
+
+}  // namespace syncstatus::test
+
+#endif  // SYNCSTATUS_TESTS_SUBPROCESS_H_
