@@ -8,6 +8,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 step() { printf '\n=== %s\n' "$*"; }
 
+step "Dependencies"
+bash scripts/install-deps.sh
+
 step "Linux build and tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$jobs"
