@@ -61,11 +61,14 @@ Process::~Process() {
 
 ProcessResult Process::wait() {
   int status = 0;
-  while (::waitpid(static_cast<pid_t>(handle_), &status, 0) < 0) {
-    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  rusage usage{};
+  while (::wait4(static_cast<pid_t>(handle_), &status, 0, &usage) < 0) {
+    if (errno != EINTR) throw std::runtime_error("wait4 failed");
   }
   handle_ = -1;
   ProcessResult result;
+  // Linux counts ru_maxrss in KiB.
+  result.peak_memory = static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;
   if (WIFEXITED(status)) {
     result.exit_status = WEXITSTATUS(status);
   } else {

@@ -15,6 +15,10 @@ struct ProcessResult {
   int exit_status = 0;  ///< as a script on this host sees it
   std::string out;      ///< standard output
   std::string err;      ///< standard error
+  /// The process's peak resident memory in bytes, where the host tells it,
+  /// else 0. On POSIX it counts from the fork, so it includes what the test
+  /// itself held then.
+  std::uint64_t peak_memory = 0;
 };
 
 /// The exit status that the program's -1 becomes on this host.

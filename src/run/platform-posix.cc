@@ -38,6 +38,9 @@ bool write_all(int fd, const char* data, std::size_t size, std::error_code& erro
 
 void prepare_process() {
   ::signal(SIGXFSZ, SIG_IGN);
+  // A report that is a pipe whose reader has gone must fail the write, so
+  // the run can say so and end with -1, not die of SIGPIPE without a word.
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 ListingFile::~ListingFile() {

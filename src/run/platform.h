@@ -12,8 +12,9 @@
 
 namespace syncstatus {
 
-/// Prepares the process: on POSIX, a file-size limit must fail a write
-/// instead of killing the run half-way through a section.
+/// Prepares the process: on POSIX, a file-size limit or a pipe without a
+/// reader must fail a write instead of killing the run half-way through a
+/// section.
 void prepare_process();
 
 /// A difference listing open for reading, as bytes. Never seeks, so a pipe
