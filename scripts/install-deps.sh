@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ libgtest-dev   # the program and its tests
-  googletest g++-mingw-w64-x86-64 wine64  # the Windows build, tested under Wine
+  googletest g++-mingw-w64-x86-64-posix wine64  # the Windows build, tested under Wine
   clang libclang-rt-14-dev             # sanitizers and the fuzz target
   time diffutils                       # the benchmark and the examples
 )

@@ -1,0 +1,241 @@
+// Files and the console on Windows: wide paths, Win32 handles, and Windows'
+// own words for why something failed.
+#include <windows.h>
+
+#include <string>
+
+#include "run/platform.h"
+
+namespace syncstatus {
+
+namespace {
+
+// Reads and writes go in pieces that a DWORD can count.
+constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
+
+// The lock lies far beyond any real report, so that it never covers a byte
+// that a reader asks for: only runs that take the same lock wait for it.
+constexpr DWORD kLockOffsetLow = 0;
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+std::string utf8_of(const wchar_t* text, int size) {
+  if (size <= 0) return {};
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text, size, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string result(static_cast<std::size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text, size, result.data(), bytes, nullptr, nullptr);
+  return result;
+}
+
+/// Win32 error codes, as GetLastError() gives them, with the system's own
+/// reason text.
+class Win32Category final : public std::error_category {
+ public:
+  const char* name() const noexcept override { return "win32"; }
+
+  /// The system's text for `code` in UTF-8, without its line end and final
+  /// period, so that it can end a message line.
+  std::string message(int code) const override {
+    wchar_t buffer[1024];
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(code), 0, buffer, static_cast<DWORD>(std::size(buffer)), nullptr);
+    std::string text = utf8_of(buffer, static_cast<int>(length));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+      text.pop_back();
+    }
+    if (!text.empty() && text.back() == '.') text.pop_back();
+    if (text.empty()) text = "error " + std::to_string(static_cast<DWORD>(code));
+    return text;
+  }
+};
+
+const std::error_category& win32_category() {
+  static const Win32Category category;
+  return category;
+}
+
+std::error_code error_of(DWORD code) {
+  return {static_cast<int>(code), win32_category()};
+}
+
+std::error_code last_error() {
+  return error_of(::GetLastError());
+}
+
+HANDLE handle_of(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+std::intptr_t value_of(HANDLE handle) {
+  return reinterpret_cast<std::intptr_t>(handle);
+}
+
+bool write_all(HANDLE handle, const char* data, std::size_t size, std::error_code& error) {
+  while (size > 0) {
+    DWORD written = 0;
+    const DWORD piece = static_cast<DWORD>(size < kMaxTransfer ? size : kMaxTransfer);
+    if (!::WriteFile(handle, data, piece, &written, nullptr)) {
+      error = last_error();
+      return false;
+    }
+    if (written == 0) {
+      error = error_of(ERROR_WRITE_FAULT);
+      return false;
+    }
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool is_disk_file(HANDLE handle) {
+  return ::GetFileType(handle) == FILE_TYPE_DISK;
+}
+
+// A console takes text in UTF-16; anything else (a file, a pipe) the bytes.
+bool write_standard(DWORD which, std::string_view text) {
+  const HANDLE handle = ::GetStdHandle(which);
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
+  DWORD mode = 0;
+  if (!::GetConsoleMode(handle, &mode)) {
+    std::error_code ignored;
+    return write_all(handle, text.data(), text.size(), ignored);
+  }
+  if (text.empty()) return true;
+  const int size = static_cast<int>(text.size());
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+  if (length <= 0) return false;
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+  const wchar_t* rest = wide.data();
+  DWORD left = static_cast<DWORD>(wide.size());
+  while (left > 0) {
+    DWORD written = 0;
+    if (!::WriteConsoleW(handle, rest, left, &written, nullptr) || written == 0) return false;
+    rest += written;
+    left -= written;
+  }
+  return true;
+}
+
+}  // namespace
+
+void prepare_process() {
+  // A drive without its medium must fail the open, not wait for someone to
+  // answer a dialog box.
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+}
+
+ListingFile::~ListingFile() {
+  if (handle_ != -1) ::CloseHandle(handle_of(handle_));
+}
+
+std::error_code ListingFile::open(const std::filesystem::path& path) {
+  // Without FILE_FLAG_BACKUP_SEMANTICS a directory cannot be opened at all,
+  // so it is refused here with "access denied".
+  const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_error();
+  handle_ = value_of(handle);
+  return {};
+}
+
+std::size_t ListingFile::read(char* buffer, std::size_t size, std::error_code& error) {
+  DWORD count = 0;
+  const DWORD piece = static_cast<DWORD>(size < kMaxTransfer ? size : kMaxTransfer);
+  if (!::ReadFile(handle_of(handle_), buffer, piece, &count, nullptr)) {
+    const DWORD code = ::GetLastError();
+    // A pipe whose writer has gone reports its end this way.
+    if (code == ERROR_BROKEN_PIPE || code == ERROR_HANDLE_EOF) return 0;
+    error = error_of(code);
+    return 0;
+  }
+  return count;
+}
+
+ReportFile::~ReportFile() {
+  if (handle_ != -1) ::CloseHandle(handle_of(handle_));
+}
+
+std::error_code ReportFile::open(const std::filesystem::path& path) {
+  // FILE_APPEND_DATA without FILE_WRITE_DATA puts every write at the end of
+  // the file, wherever others have written meanwhile. FILE_READ_DATA is what
+  // LockFileEx asks of a handle; FILE_READ_ATTRIBUTES lets size() work.
+  // Sharing everything lets others read (and append) during a run.
+  const HANDLE handle = ::CreateFileW(
+      path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_error();
+  handle_ = value_of(handle);
+  path_ = path;
+  return {};
+}
+
+std::error_code ReportFile::lock() {
+  // Devices and pipes have no locks, and need none.
+  if (!is_disk_file(handle_of(handle_))) return {};
+  OVERLAPPED range = {};
+  range.Offset = kLockOffsetLow;
+  range.OffsetHigh = kLockOffsetHigh;
+  if (!::LockFileEx(handle_of(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range)) {
+    const DWORD code = ::GetLastError();
+    // Some file systems (and network redirectors) have no locks; the section
+    // is written all the same.
+    if (code == ERROR_INVALID_FUNCTION || code == ERROR_NOT_SUPPORTED ||
+        code == ERROR_INVALID_PARAMETER) {
+      return {};
+    }
+    return error_of(code);
+  }
+  return {};
+}
+
+std::error_code ReportFile::size(std::uint64_t& size) {
+  size = 0;
+  if (!is_disk_file(handle_of(handle_))) return {};
+  LARGE_INTEGER bytes;
+  if (!::GetFileSizeEx(handle_of(handle_), &bytes)) return last_error();
+  size = static_cast<std::uint64_t>(bytes.QuadPart);
+  return {};
+}
+
+bool ReportFile::write(const char* data, std::size_t size, std::error_code& error) {
+  return write_all(handle_of(handle_), data, size, error);
+}
+
+std::error_code ReportFile::truncate(std::uint64_t size) {
+  if (!is_disk_file(handle_of(handle_))) return {};
+  // The appending handle may not move the end of the file back: that takes
+  // FILE_WRITE_DATA, so the same file is opened once more to do it.
+  const HANDLE writer = ::ReOpenFile(handle_of(handle_), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  if (writer == INVALID_HANDLE_VALUE) return last_error();
+  FILE_END_OF_FILE_INFO end;
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+  std::error_code error;
+  if (!::SetFileInformationByHandle(writer, FileEndOfFileInfo, &end, sizeof end)) {
+    error = last_error();
+  }
+  ::CloseHandle(writer);
+  return error;
+}
+
+std::error_code ReportFile::close() {
+  const HANDLE handle = handle_of(handle_);
+  handle_ = -1;
+  if (!::CloseHandle(handle)) return last_error();
+  return {};
+}
+
+bool write_stderr(std::string_view text) {
+  return write_standard(STD_ERROR_HANDLE, text);
+}
+
+bool write_stdout(std::string_view text) {
+  return write_standard(STD_OUTPUT_HANDLE, text);
+}
+
+}  // namespace syncstatus

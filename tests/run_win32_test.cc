@@ -1,0 +1,256 @@
+// End-to-end runs of the program on what only Windows has: share modes,
+// byte-range locks, devices, the system's own reasons and its command line.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "subprocess.h"
+#include "test_files.h"
+
+namespace syncstatus::test {
+namespace {
+
+const std::string kListing = "3c3\n< 8 Drill 10\n---\n> 8 Drill 12\n";
+const std::string kRoutings =
+    "\r\nStatus of Routings: \r\n   Databases NOT Synchronized! \r\n"
+    "   Missing in Scheduler:   8 Drill 10\r\n"
+    "   Missing in Kest:        8 Drill 12\r\n";
+const std::string kUnitsAgreed = "\r\nStatus of Units: \r\n   Databases Synchronized! \r\n";
+const std::string kBefore = "earlier runs\r\n";
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+class RunWin32 : public testing::Test {
+ protected:
+  ProcessResult run(const std::vector<std::string>& args) { return run_program(args, dir_.path()); }
+  std::string arg(std::string_view name) const { return dir_.arg(name); }
+  std::filesystem::path file(std::string_view name) const { return dir_ / name; }
+
+  ScratchDir dir_;
+};
+
+/// Owns a handle; closes it at the end of the scope.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  ~Handle() {
+    if (valid()) ::CloseHandle(handle_);
+  }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+std::string read_through(HANDLE handle) {
+  LARGE_INTEGER start = {};
+  if (!::SetFilePointerEx(handle, start, nullptr, FILE_BEGIN)) return "<cannot seek>";
+  std::string bytes;
+  char buffer[4096];
+  DWORD count = 0;
+  while (::ReadFile(handle, buffer, sizeof buffer, &count, nullptr) && count > 0) {
+    bytes.append(buffer, count);
+  }
+  return bytes;
+}
+
+// Another program has the report open while a run appends to it.
+struct HolderCase {
+  const char* name;
+  DWORD access;
+  DWORD share;
+  bool lock_existing_bytes;  // the holder also locks what it has read, shared
+  int exit_status;
+  std::string report_after;
+  std::string err_start;  // before the system's reason; empty: no message
+};
+
+void PrintTo(const HolderCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ReportHeldOpen : public RunWin32, public testing::WithParamInterface<HolderCase> {};
+
+TEST_P(ReportHeldOpen, AppendsUnlessTheHolderForbidsWriting) {
+  const HolderCase& c = GetParam();
+  write_file(file("listing.txt"), kListing);
+  write_file(file("report.txt"), kBefore);
+  ProcessResult r;
+  {
+    const Handle holder(::CreateFileW(file("report.txt").c_str(), c.access, c.share, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder.valid()) << ::GetLastError();
+    if (c.lock_existing_bytes) {
+      OVERLAPPED range = {};
+      ASSERT_TRUE(::LockFileEx(holder.get(), 0, 0, static_cast<DWORD>(kBefore.size()), 0, &range))
+          << ::GetLastError();
+    }
+    r = run({arg("report.txt"), arg("listing.txt"), "kroutings"});
+    // The holder reads the new section through its handle, still open.
+    EXPECT_EQ(read_through(holder.get()), c.report_after);
+  }
+  EXPECT_EQ(r.exit_status, c.exit_status);
+  EXPECT_EQ(r.out, "");
+  if (c.err_start.empty()) {
+    EXPECT_EQ(r.err, "");
+  } else {
+    const std::string start = c.err_start + arg("report.txt") + "': ";
+    EXPECT_EQ(r.err.rfind(start, 0), 0u) << r.err;
+    EXPECT_GT(r.err.size(), start.size() + 1) << "no reason given";
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line";
+  }
+  EXPECT_EQ(read_file(file("report.txt")), c.report_after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReportHeldOpen,
+    testing::Values(
+        HolderCase{"reader_sharing_read_write", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                   false, 0, kBefore + kRoutings, ""},
+        HolderCase{"reader_sharing_all", GENERIC_READ, kShareAll, false, 0, kBefore + kRoutings,
+                   ""},
+        HolderCase{"reader_that_may_delete", GENERIC_READ | DELETE, kShareAll, false, 0,
+                   kBefore + kRoutings, ""},
+        HolderCase{"reader_locking_what_it_read", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                   true, 0, kBefore + kRoutings, ""},
+        HolderCase{"writer_sharing_read_write", GENERIC_READ | GENERIC_WRITE,
+                   FILE_SHARE_READ | FILE_SHARE_WRITE, false, 0, kBefore + kRoutings, ""},
+        HolderCase{"reader_sharing_read_only", GENERIC_READ, FILE_SHARE_READ, false, 1, kBefore,
+                   "syncstatus: cannot open report '"}),
+    [](const testing::TestParamInfo<HolderCase>& p) { return std::string(p.param.name); });
+
+TEST_F(RunWin32, ReadOnlyReportIsRefusedAndKept) {
+  write_file(file("listing.txt"), kListing);
+  write_file(file("report.txt"), kBefore);
+  ASSERT_TRUE(::SetFileAttributesW(file("report.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  // Wine keeps the attribute in the Unix mode bits, which root disregards.
+  if (Handle(::CreateFileW(file("report.txt").c_str(), FILE_APPEND_DATA, kShareAll, nullptr,
+                           OPEN_EXISTING, 0, nullptr))
+          .valid()) {
+    ::SetFileAttributesW(file("report.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    GTEST_SKIP() << "a read-only file can be written here";
+  }
+  const ProcessResult r = run({arg("report.txt"), arg("listing.txt"), "kroutings"});
+  ::SetFileAttributesW(file("report.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(r.exit_status, 1);
+  // Windows' words, and Wine's for the same error.
+  const std::string start = "syncstatus: cannot open report '" + arg("report.txt") + "': ";
+  EXPECT_TRUE(r.err == start + "Access is denied\n" || r.err == start + "Access denied\n") << r.err;
+  EXPECT_EQ(read_file(file("report.txt")), kBefore);
+}
+
+// The reason is the system's own text, as one line without its period.
+struct ReasonCase {
+  const char* name;
+  std::string listing;               // in the scratch folder
+  std::vector<std::string> reasons;  // Windows' text, then Wine's
+};
+
+void PrintTo(const ReasonCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ListingReason : public RunWin32, public testing::WithParamInterface<ReasonCase> {};
+
+TEST_P(ListingReason, IsTheSystemsText) {
+  const ReasonCase& c = GetParam();
+  std::filesystem::create_directory(file("folder"));
+  const ProcessResult r = run({arg("report.txt"), arg(c.listing), "kroutings"});
+  EXPECT_EQ(r.exit_status, 1);
+  const std::string start = "syncstatus: cannot open listing '" + arg(c.listing) + "': ";
+  bool matched = false;
+  for (const std::string& reason : c.reasons) matched = matched || r.err == start + reason + "\n";
+  EXPECT_TRUE(matched) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(file("report.txt")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ListingReason,
+    testing::Values(ReasonCase{"missing",
+                               "absent.txt",
+                               {"The system cannot find the file specified", "File not found"}},
+                    ReasonCase{"missing_folder",
+                               "nowhere\\listing.txt",
+                               {"The system cannot find the path specified", "Path not found"}},
+                    ReasonCase{"folder", "folder", {"Access is denied", "Access denied"}}),
+    [](const testing::TestParamInfo<ReasonCase>& p) { return std::string(p.param.name); });
+
+// Devices have no size, no locks and cannot be cut back; none of that is an
+// error.
+TEST_F(RunWin32, NulDeviceAsReportTakesTheSection) {
+  write_file(file("listing.txt"), kListing);
+  const ProcessResult r = run({"NUL", arg("listing.txt"), "kroutings"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(RunWin32, NulDeviceAsListingIsEmpty) {
+  const ProcessResult r = run({arg("report.txt"), "NUL", "kunits"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(file("report.txt")), kUnitsAgreed);
+}
+
+// Under Wine, drive Z: reaches the Unix device that refuses every write for
+// want of space; Windows itself has no such device.
+TEST_F(RunWin32, FailedWriteEndsWithMinusOne) {
+  const std::string full = "Z:\\dev\\full";
+  if (!Handle(::CreateFileA(full.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0,
+                            nullptr))
+           .valid()) {
+    GTEST_SKIP() << "no " << full << " here";
+  }
+  write_file(file("listing.txt"), kListing);
+  const ProcessResult r = run({full, arg("listing.txt"), "kroutings"});
+  EXPECT_EQ(r.exit_status, kExitMinusOne);
+  EXPECT_EQ(r.exit_status, -1);
+  EXPECT_EQ(r.out, "");
+  const std::string start = "syncstatus: cannot write report 'Z:\\dev\\full': ";
+  EXPECT_TRUE(r.err == start + "There is not enough space on the disk\n" ||
+              r.err == start + "Disk full\n")
+      << r.err;
+}
+
+// Each argument reaches the program as it was given, through the quoting of
+// the command line and the conversion from UTF-16; an unknown key is quoted
+// back in the warning.
+struct KeyCase {
+  const char* name;
+  std::string key;
+};
+
+void PrintTo(const KeyCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class ArgumentPassing : public RunWin32, public testing::WithParamInterface<KeyCase> {};
+
+TEST_P(ArgumentPassing, KeyArrivesWhole) {
+  const KeyCase& c = GetParam();
+  write_file(file("listing.txt"), "");
+  const ProcessResult r = run({arg("report.txt"), arg("listing.txt"), c.key});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err,
+            "syncstatus: warning: unknown table key '" + c.key + "': the heading names no table\n");
+  EXPECT_EQ(read_file(file("report.txt")), "\r\nStatus of s: \r\n   Databases Synchronized! \r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ArgumentPassing,
+    testing::Values(KeyCase{"empty", ""}, KeyCase{"blanks", "k routings  "},
+                    KeyCase{"tab", "k\troutings"}, KeyCase{"quotes", "say \"kroutings\""},
+                    KeyCase{"lone_quote", "\""}, KeyCase{"backslashes_before_quote", "a\\\\\"b"},
+                    KeyCase{"trailing_backslashes_in_quotes", "a b\\\\"},
+                    KeyCase{"backslashes_alone", "\\\\server\\share\\"},
+                    KeyCase{"cyrillic", "\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87"},
+                    KeyCase{"beyond_the_basic_plane", "k\xf0\x9f\x93\xa6"}),
+    [](const testing::TestParamInfo<KeyCase>& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace syncstatus::test

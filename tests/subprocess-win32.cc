@@ -1,0 +1,149 @@
+// Starting the program under test on Windows (and under Wine).
+#include <windows.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "subprocess.h"
+#include "test_files.h"
+
+namespace syncstatus::test {
+
+// A process's exit code is a DWORD: the program's -1 stays -1.
+const int kExitMinusOne = -1;
+
+namespace {
+
+int next_id = 0;
+
+std::wstring wide_of(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length =
+      ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
+  if (length <= 0) throw std::runtime_error("argument is not UTF-8: " + text);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length);
+  return wide;
+}
+
+// Quotes `arg` for a command line as CommandLineToArgvW and the C runtime
+// split it.
+std::wstring quote_argument(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  // Backslashes are literal except in front of a quote, where each one
+  // must be doubled; so are those in front of the closing quote.
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    if (c == L'"') {
+      quoted.append(2 * backslashes + 1, L'\\');
+    } else {
+      quoted.append(backslashes, L'\\');
+    }
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, L'\\');
+  quoted += L'"';
+  return quoted;
+}
+
+HANDLE open_inheritable(const std::wstring& path, DWORD access, DWORD disposition) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  const HANDLE handle =
+      ::CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    throw std::runtime_error("cannot open for a child process: " + utf8(path));
+  }
+  return handle;
+}
+
+}  // namespace
+
+Process::Process(const std::filesystem::path& program, const std::vector<std::string>& args,
+                 const std::filesystem::path& scratch, const ProcessOptions& options) {
+  if (options.file_size_limit) {
+    throw std::logic_error("a file-size limit is a POSIX feature; Windows has none");
+  }
+  const int id = next_id++;
+  out_path_ = scratch / ("out-" + std::to_string(id));
+  err_path_ = scratch / ("err-" + std::to_string(id));
+
+  // The program's name is taken up to the next quote, without escapes.
+  std::wstring command_line = L"\"" + program.wstring() + L"\"";
+  for (const std::string& arg : args) command_line += L" " + quote_argument(wide_of(arg));
+
+  const HANDLE in = open_inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+  const HANDLE out = open_inheritable(out_path_.wstring(), GENERIC_WRITE, CREATE_ALWAYS);
+  const HANDLE err = open_inheritable(err_path_.wstring(), GENERIC_WRITE, CREATE_ALWAYS);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = in;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION process = {};
+  const BOOL started = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr,
+                                        TRUE, 0, nullptr, nullptr, &startup, &process);
+  const DWORD error = ::GetLastError();
+  ::CloseHandle(in);
+  ::CloseHandle(out);
+  ::CloseHandle(err);
+  if (!started) {
+    throw std::runtime_error("cannot start " + utf8(program) + ": error " + std::to_string(error));
+  }
+  ::CloseHandle(process.hThread);
+  handle_ = reinterpret_cast<std::intptr_t>(process.hProcess);
+}
+
+Process::Process(Process&& other) noexcept
+    : handle_(other.handle_), out_path_(other.out_path_), err_path_(other.err_path_) {
+  other.handle_ = -1;
+}
+
+Process::~Process() {
+  if (handle_ != -1) wait();
+}
+
+ProcessResult Process::wait() {
+  const HANDLE process = reinterpret_cast<HANDLE>(handle_);
+  handle_ = -1;
+  DWORD code = 0;
+  const bool ok = ::WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 &&
+                  ::GetExitCodeProcess(process, &code);
+  ::CloseHandle(process);
+  if (!ok) throw std::runtime_error("cannot wait for the program");
+  ProcessResult result;
+  result.exit_status = static_cast<int>(code);
+  result.out = read_file(out_path_);
+  result.err = read_file(err_path_);
+  return result;
+}
+
+std::filesystem::path program_under_test() {
+  const wchar_t* program = ::_wgetenv(L"SYNCSTATUS_PROGRAM");
+  if (program == nullptr) throw std::runtime_error("SYNCSTATUS_PROGRAM is not set");
+  std::wstring path = program;
+  // Under Wine, CTest hands over the Unix path of the build; Wine's drive Z:
+  // is the Unix root.
+  if (!path.empty() && path[0] == L'/') {
+    for (wchar_t& c : path) {
+      if (c == L'/') c = L'\\';
+    }
+    path = L"Z:" + path;
+  }
+  return path;
+}
+
+ProcessResult run_program(const std::vector<std::string>& args,
+                          const std::filesystem::path& scratch, const ProcessOptions& options) {
+  return Process(program_under_test(), args, scratch, options).wait();
+}
+
+}  // namespace syncstatus::test
