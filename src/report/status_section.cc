@@ -17,6 +17,9 @@ constexpr std::string_view kMissingInScheduler = "   Missing in Scheduler:  ";
 constexpr std::string_view kMissingInKest = "   Missing in Kest:       ";
 
 constexpr std::size_t kOutputBufferSize = 256 * 1024;
+// Runs of at least this many bytes (pieces of long lines) are written from
+// where they lie instead of being copied into the buffer first.
+constexpr std::size_t kWriteThroughSize = 64 * 1024;
 
 // Collects output and hands it to the sink in whole buffers, so that the
 // cost of a write call is paid per buffer, never per line.
@@ -26,7 +29,9 @@ class OutputBuffer {
       : sink_(sink), data_(std::make_unique_for_overwrite<char[]>(kOutputBufferSize)) {}
 
   void put(const char* bytes, std::size_t size) {
-    if (size <= kOutputBufferSize - used_) {
+    // An empty view may have no data at all, and memcpy must not see null.
+    if (size == 0) return;
+    if (size <= kOutputBufferSize - used_ && size < kWriteThroughSize) {
       std::memcpy(data_.get() + used_, bytes, size);
       used_ += size;
       return;
@@ -35,12 +40,26 @@ class OutputBuffer {
   }
   void put(std::string_view bytes) { put(bytes.data(), bytes.size()); }
 
-  bool flush() {
-    if (used_ > 0 && !failed()) {
-      if (!sink_.write(data_.get(), used_, error_) && !error_) {
-        error_ = std::make_error_code(std::errc::io_error);
-      }
+  /// Puts `prefix`, `body` and a CR LF: one item line.
+  void put_line(std::string_view prefix, const char* body, std::size_t size) {
+    // Most lines fit in what is left of the buffer: one room check for all three parts.
+    if (prefix.size() + size + kNewline.size() <= kOutputBufferSize - used_) {
+      char* out = data_.get() + used_;
+      std::memcpy(out, prefix.data(), prefix.size());
+      out += prefix.size();
+      std::memcpy(out, body, size);
+      out += size;
+      std::memcpy(out, kNewline.data(), kNewline.size());
+      used_ += prefix.size() + size + kNewline.size();
+      return;
     }
+    put(prefix);
+    put(body, size);
+    put(kNewline);
+  }
+
+  bool flush() {
+    if (used_ > 0) write(data_.get(), used_);
     used_ = 0;
     return !failed();
   }
@@ -50,21 +69,25 @@ class OutputBuffer {
 
  private:
   void put_slow(const char* bytes, std::size_t size) {
+    if (size >= kWriteThroughSize) {
+      // Copying a long run would only delay the same bytes to the same write:
+      // what is buffered goes first, then the run from the listing's buffer.
+      flush();
+      write(bytes, size);
+      return;
+    }
     const std::size_t room = kOutputBufferSize - used_;
     std::memcpy(data_.get() + used_, bytes, room);
     used_ += room;
-    bytes += room;
-    size -= room;
     flush();
-    // A long run of bytes goes straight from the listing's buffer.
-    if (size >= kOutputBufferSize) {
-      if (!failed() && !sink_.write(bytes, size, error_) && !error_) {
-        error_ = std::make_error_code(std::errc::io_error);
-      }
-      return;
+    std::memcpy(data_.get(), bytes + room, size - room);
+    used_ = size - room;
+  }
+
+  void write(const char* bytes, std::size_t size) {
+    if (!failed() && !sink_.write(bytes, size, error_) && !error_) {
+      error_ = std::make_error_code(std::errc::io_error);
     }
-    std::memcpy(data_.get(), bytes, size);
-    used_ = size;
   }
 
   ByteSink& sink_;
@@ -89,51 +112,72 @@ class ItemWriter {
   void consume(std::string_view chunk) {
     const char* p = chunk.data();
     const char* const end = p + chunk.size();
+    if (state_ != LineState::kStart) p = continue_line(p, end);
+    // The lines that start and end in this chunk, each found with one memchr.
     while (p < end) {
-      if (state_ == LineState::kStart) {
-        if (*p == '<') {
-          start_item(kMissingInScheduler);
-          ++p;
-        } else if (*p == '>') {
-          start_item(kMissingInKest);
-          ++p;
-        } else {
-          state_ = LineState::kSkip;
-        }
-        continue;
-      }
-      const auto* newline =
-          static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
-      if (state_ == LineState::kSkip) {
-        if (newline == nullptr) return;
-        p = newline + 1;
-        state_ = LineState::kStart;
-        continue;
-      }
+      const char* const newline = find_newline(p, end);
       if (newline == nullptr) {
-        out_.put(p, static_cast<std::size_t>(end - p));
-        last_was_cr_ = end[-1] == '\r';
+        begin_line(p, end);
         return;
       }
-      const auto length = static_cast<std::size_t>(newline - p);
-      if (length > 0) last_was_cr_ = newline[-1] == '\r';
-      if (last_was_cr_) {
-        // The line's own CR LF (its CR possibly written with an earlier chunk).
-        out_.put(p, length + 1);
-      } else {
-        out_.put(p, length);
-        out_.put(kNewline);
+      if (*p == '<' || *p == '>') {
+        const char* const body = p + 1;
+        auto size = static_cast<std::size_t>(newline - body);
+        if (size > 0 && newline[-1] == '\r') --size;
+        out_.put_line(prefix_for(*p), body, size);
       }
       p = newline + 1;
-      state_ = LineState::kStart;
     }
   }
 
  private:
-  void start_item(std::string_view prefix) {
-    out_.put(prefix);
-    state_ = LineState::kItem;
-    last_was_cr_ = false;
+  static const char* find_newline(const char* p, const char* end) {
+    return static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+  }
+
+  static std::string_view prefix_for(char marker) {
+    return marker == '<' ? kMissingInScheduler : kMissingInKest;
+  }
+
+  // Starts a line that goes on in the next chunk: [p, end) holds no newline.
+  void begin_line(const char* p, const char* end) {
+    if (*p == '<' || *p == '>') {
+      out_.put(prefix_for(*p));
+      state_ = LineState::kItem;
+      last_was_cr_ = false;
+      ++p;
+    } else {
+      state_ = LineState::kSkip;
+    }
+    continue_line(p, end);
+  }
+
+  // Goes on with a line begun in an earlier chunk; returns where the next
+  // line starts, or `end`.
+  const char* continue_line(const char* p, const char* end) {
+    const char* const newline = find_newline(p, end);
+    if (state_ == LineState::kSkip) {
+      if (newline == nullptr) return end;
+      state_ = LineState::kStart;
+      return newline + 1;
+    }
+    if (newline == nullptr) {
+      if (p == end) return end;
+      out_.put(p, static_cast<std::size_t>(end - p));
+      last_was_cr_ = end[-1] == '\r';
+      return end;
+    }
+    const auto length = static_cast<std::size_t>(newline - p);
+    if (length > 0) last_was_cr_ = newline[-1] == '\r';
+    if (last_was_cr_) {
+      // The line's own CR LF (its CR possibly written with an earlier chunk).
+      out_.put(p, length + 1);
+    } else {
+      out_.put(p, length);
+      out_.put(kNewline);
+    }
+    state_ = LineState::kStart;
+    return newline + 1;
   }
 
   OutputBuffer& out_;

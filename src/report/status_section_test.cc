@@ -90,6 +90,15 @@ INSTANTIATE_TEST_SUITE_P(
             "Customized Item Stock Level"}),
     [](const testing::TestParamInfo<SectionCase>& p) { return std::string(p.param.name); });
 
+// The name of an unknown key is an empty view that may point nowhere.
+TEST(WriteStatusSection, NameWithoutData) {
+  StringSource source("");
+  ListingReader reader(source);
+  StringSink sink;
+  ASSERT_EQ(write_status_section(reader, sink, std::string_view{}).status, SectionStatus::kWritten);
+  EXPECT_EQ(sink.bytes(), "\r\nStatus of s: \r\n   Databases Synchronized! \r\n");
+}
+
 TEST(WriteStatusSectionFailure, ReadErrorPartWayIsReported) {
   StringSource source("1c1\n< a\n---\n> b\n", 3, 6);
   ListingReader reader(source, 4);
@@ -118,6 +127,24 @@ TEST(WriteStatusSectionFailure, FullSinkIsReported) {
     const SectionResult result = write_status_section(reader, sink, "Routing");
     EXPECT_EQ(result.status, SectionStatus::kReportWriteFailed) << capacity;
     EXPECT_EQ(result.error, std::make_error_code(std::errc::no_space_on_device));
+  }
+}
+
+// Long runs of a line are written from the listing's buffer, bypassing the
+// output buffer: the bytes and their order must not change at the threshold.
+TEST(WriteStatusSection, LongLinesAroundTheWriteThroughSizeKeepTheirBytes) {
+  for (std::size_t length : {65535u, 65536u, 65537u, 300000u, 1u << 20}) {
+    for (const char* newline : {"\n", "\r\n"}) {
+      const std::string body(length, 'b');
+      const std::string listing = std::string("> a") + newline + "< " + body + newline + "> c";
+      StringSource source(listing);
+      ListingReader reader(source);
+      StringSink sink;
+      ASSERT_EQ(write_status_section(reader, sink, "Routing").status, SectionStatus::kWritten);
+      EXPECT_EQ(sink.bytes(),
+                kDiffer + kKest + "  a\r\n" + kSched + "  " + body + "\r\n" + kKest + "  c")
+          << length << " " << (newline[1] ? "CR LF" : "LF");
+    }
   }
 }
 
