@@ -24,6 +24,7 @@
 #include "report/byte_io.h"
 #include "report/listing_reader.h"
 #include "report/status_section.h"
+#include "report/test_streams.h"
 
 namespace {
 
@@ -66,28 +67,6 @@ class PieceSource final : public syncstatus::ByteSource {
   std::size_t fail_at_;
   std::size_t offset_ = 0;
   std::size_t turn_ = 0;
-};
-
-// Takes up to `capacity` bytes, then refuses, keeping what fitted.
-class LimitedSink final : public syncstatus::ByteSink {
- public:
-  explicit LimitedSink(std::size_t capacity) : capacity_(capacity) {}
-
-  bool write(const char* data, std::size_t size, std::error_code& error) override {
-    const std::size_t room = capacity_ - bytes_.size();
-    bytes_.append(data, std::min(size, room));
-    if (size > room) {
-      error = std::make_error_code(std::errc::no_space_on_device);
-      return false;
-    }
-    return true;
-  }
-
-  const std::string& bytes() const { return bytes_; }
-
- private:
-  std::size_t capacity_;
-  std::string bytes_;
 };
 
 // The section, worked out line by line: one final byte 26 is dropped; the
@@ -135,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   PieceSource source(listing, read_sizes, read_fails ? limit : kNoLimit);
   ListingReader reader(source, chunk_size);
-  LimitedSink sink(sink_limited ? limit : kNoLimit);
+  syncstatus::StringSink sink(sink_limited ? limit : kNoLimit);
   const syncstatus::SectionResult result =
       write_status_section(reader, sink, named ? std::string_view("Routing") : std::string_view());
 

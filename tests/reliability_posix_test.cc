@@ -20,8 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "subprocess.h"
-#include "test_files.h"
+#include "run_fixture.h"
 
 namespace syncstatus::test {
 namespace {
@@ -54,11 +53,8 @@ Records records(int count) {
   return r;
 }
 
-class Reliability : public testing::Test {
+class Reliability : public RunFixture {
  protected:
-  ProcessResult run(const std::vector<std::string>& args, const ProcessOptions& options = {}) {
-    return run_program(args, dir_.path(), options);
-  }
   // Runs `script` in bash with the program as "$0" and `args` as "$1"...,
   // for what only a shell sets up, such as process substitution.
   ProcessResult run_bash(const std::string& script, const std::vector<std::string>& args) {
@@ -66,10 +62,6 @@ class Reliability : public testing::Test {
     all.insert(all.end(), args.begin(), args.end());
     return Process("/bin/bash", all, dir_.path()).wait();
   }
-  std::string arg(std::string_view name) const { return dir_.arg(name); }
-  std::filesystem::path file(std::string_view name) const { return dir_ / name; }
-
-  ScratchDir dir_;
 };
 
 // --- Writes that fail ---------------------------------------------------

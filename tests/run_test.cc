@@ -4,29 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "subprocess.h"
-#include "test_files.h"
+#include "run_fixture.h"
 
 namespace syncstatus::test {
 namespace {
 
 using namespace std::string_literals;
 
-const std::string kListing = "3c3\n< 8 Drill 10\n---\n> 8 Drill 12\n";
-const std::string kRoutings =
-    "\r\nStatus of Routings: \r\n   Databases NOT Synchronized! \r\n"
-    "   Missing in Scheduler:   8 Drill 10\r\n"
-    "   Missing in Kest:        8 Drill 12\r\n";
-const std::string kUnitsAgreed = "\r\nStatus of Units: \r\n   Databases Synchronized! \r\n";
-
-class Run : public testing::Test {
- protected:
-  ProcessResult run(const std::vector<std::string>& args) { return run_program(args, dir_.path()); }
-  std::string arg(std::string_view name) const { return dir_.arg(name); }
-  std::filesystem::path file(std::string_view name) const { return dir_ / name; }
-
-  ScratchDir dir_;
-};
+class Run : public RunFixture {};
 
 TEST_F(Run, CreatesReportWithOneSection) {
   write_file(file("listing.txt"), kListing);

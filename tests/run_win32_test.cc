@@ -7,29 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "subprocess.h"
-#include "test_files.h"
+#include "run_fixture.h"
 
 namespace syncstatus::test {
 namespace {
 
-const std::string kListing = "3c3\n< 8 Drill 10\n---\n> 8 Drill 12\n";
-const std::string kRoutings =
-    "\r\nStatus of Routings: \r\n   Databases NOT Synchronized! \r\n"
-    "   Missing in Scheduler:   8 Drill 10\r\n"
-    "   Missing in Kest:        8 Drill 12\r\n";
-const std::string kUnitsAgreed = "\r\nStatus of Units: \r\n   Databases Synchronized! \r\n";
 const std::string kBefore = "earlier runs\r\n";
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-class RunWin32 : public testing::Test {
- protected:
-  ProcessResult run(const std::vector<std::string>& args) { return run_program(args, dir_.path()); }
-  std::string arg(std::string_view name) const { return dir_.arg(name); }
-  std::filesystem::path file(std::string_view name) const { return dir_ / name; }
-
-  ScratchDir dir_;
-};
+class RunWin32 : public RunFixture {};
 
 /// Owns a handle; closes it at the end of the scope.
 class Handle {
