@@ -136,6 +136,9 @@ def bench_case(case, program, dd, scratch, reps, seed, key):
         # Alternate which goes first, so that neither always runs after the other.
         order = ["ours", "copy"] if rep % 2 == 0 else ["copy", "ours"]
         for which in order:
+            # Start each run with no writeback of earlier outputs under way:
+            # at 1 GiB that otherwise decides the time more than either program.
+            os.sync()
             if which == "ours":
                 remove(report)
                 seconds, user, system = timed(run_program)
