@@ -89,9 +89,18 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process = {};
-  const BOOL started = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr,
-                                        TRUE, 0, nullptr, nullptr, &startup, &process);
-  const DWORD error = ::GetLastError();
+  BOOL started = FALSE;
+  DWORD error = 0;
+  // Wine now and then fails a start among many at once with an internal
+  // error that the next try does not meet; a few tries keep the tests about
+  // the program, not about Wine.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    started = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
+                               nullptr, nullptr, &startup, &process);
+    error = ::GetLastError();
+    if (started || error != ERROR_INTERNAL_ERROR) break;
+    ::Sleep(100);
+  }
   ::CloseHandle(in);
   ::CloseHandle(out);
   ::CloseHandle(err);
