@@ -24,19 +24,13 @@ import sys
 import time
 from pathlib import Path
 
+from make_listing import parse_size  # beside this script
+
 ROOT = Path(__file__).resolve().parent.parent
 MAKE_LISTING = ROOT / "bench" / "make_listing.py"
 QUICK_CASES = ["16M", "128M"]
 FULL_CASES = ["1M", "16M", "128M", "128M,crlf", "1G", "1G,crlf", "1M,long=256M",
               "1M,crlf,long=256M"]
-
-
-def parse_size(text):
-    units = {"K": 1 << 10, "M": 1 << 20, "G": 1 << 30}
-    text = text.strip().upper()
-    if text and text[-1] in units:
-        return int(float(text[:-1]) * units[text[-1]])
-    return int(text)
 
 
 class Case:
