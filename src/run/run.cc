@@ -100,9 +100,14 @@ int run(const std::vector<Argument>& args) {
     complain("cannot open report", report_path, error);
     return kExitFailure;
   }
-  std::uint64_t restore_size = 0;
-  if (std::error_code error = report.lock(); error || (error = report.size(restore_size))) {
+  if (const std::error_code error = report.lock()) {
     complain("cannot lock report", report_path, error);
+    return kExitFailure;
+  }
+  // Under the lock, the size is where this run's section will start.
+  std::uint64_t restore_size = 0;
+  if (const std::error_code error = report.size(restore_size)) {
+    complain("cannot find the size of report", report_path, error);
     return kExitFailure;
   }
 
