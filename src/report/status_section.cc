@@ -16,7 +16,7 @@ constexpr std::string_view kHeadingEndDiffer = "s: \r\n   Databases NOT Synchron
 constexpr std::string_view kMissingInScheduler = "   Missing in Scheduler:  ";
 constexpr std::string_view kMissingInKest = "   Missing in Kest:       ";
 
-constexpr std::size_t kOutputBufferSize = 256 * 1024;
+constexpr std::size_t kOutputBufferSize = SectionBuffer::kSize;
 // Runs of at least this many bytes (pieces of long lines) are written from
 // where they lie instead of being copied into the buffer first.
 constexpr std::size_t kWriteThroughSize = 64 * 1024;
@@ -25,14 +25,13 @@ constexpr std::size_t kWriteThroughSize = 64 * 1024;
 // cost of a write call is paid per buffer, never per line.
 class OutputBuffer {
  public:
-  explicit OutputBuffer(ByteSink& sink)
-      : sink_(sink), data_(std::make_unique_for_overwrite<char[]>(kOutputBufferSize)) {}
+  OutputBuffer(ByteSink& sink, char* data) : sink_(sink), data_(data) {}
 
   void put(const char* bytes, std::size_t size) {
     // An empty view may have no data at all, and memcpy must not see null.
     if (size == 0) return;
     if (size <= kOutputBufferSize - used_ && size < kWriteThroughSize) {
-      std::memcpy(data_.get() + used_, bytes, size);
+      std::memcpy(data_ + used_, bytes, size);
       used_ += size;
       return;
     }
@@ -44,7 +43,7 @@ class OutputBuffer {
   void put_line(std::string_view prefix, const char* body, std::size_t size) {
     // Most lines fit in what is left of the buffer: one room check for all three parts.
     if (prefix.size() + size + kNewline.size() <= kOutputBufferSize - used_) {
-      char* out = data_.get() + used_;
+      char* out = data_ + used_;
       std::memcpy(out, prefix.data(), prefix.size());
       out += prefix.size();
       std::memcpy(out, body, size);
@@ -59,7 +58,7 @@ class OutputBuffer {
   }
 
   bool flush() {
-    if (used_ > 0) write(data_.get(), used_);
+    if (used_ > 0) write(data_, used_);
     used_ = 0;
     return !failed();
   }
@@ -77,10 +76,10 @@ class OutputBuffer {
       return;
     }
     const std::size_t room = kOutputBufferSize - used_;
-    std::memcpy(data_.get() + used_, bytes, room);
+    std::memcpy(data_ + used_, bytes, room);
     used_ += room;
     flush();
-    std::memcpy(data_.get(), bytes + room, size - room);
+    std::memcpy(data_, bytes + room, size - room);
     used_ = size - room;
   }
 
@@ -91,7 +90,7 @@ class OutputBuffer {
   }
 
   ByteSink& sink_;
-  std::unique_ptr<char[]> data_;
+  char* const data_;
   std::size_t used_ = 0;
   std::error_code error_;
 };
@@ -187,9 +186,17 @@ class ItemWriter {
 
 }  // namespace
 
+SectionBuffer::SectionBuffer() : data_(std::make_unique_for_overwrite<char[]>(kSize)) {}
+
 SectionResult write_status_section(ListingReader& listing, ByteSink& report,
                                    std::string_view display_name) {
-  OutputBuffer out(report);
+  SectionBuffer buffer;
+  return write_status_section(listing, report, display_name, buffer);
+}
+
+SectionResult write_status_section(ListingReader& listing, ByteSink& report,
+                                   std::string_view display_name, SectionBuffer& buffer) {
+  OutputBuffer out(report, buffer.data());
   const bool agreed = listing.at_end();
   if (agreed && listing.error()) return {SectionStatus::kListingReadFailed, listing.error()};
   out.put(kHeadingStart);

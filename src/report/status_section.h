@@ -2,6 +2,8 @@
 #ifndef SYNCSTATUS_REPORT_STATUS_SECTION_H_
 #define SYNCSTATUS_REPORT_STATUS_SECTION_H_
 
+#include <cstddef>
+#include <memory>
 #include <string_view>
 #include <system_error>
 
@@ -9,6 +11,18 @@
 #include "report/listing_reader.h"
 
 namespace syncstatus {
+
+/// The memory that writing a section takes, allocated up front so that a run
+/// can have it before it touches the report.
+class SectionBuffer {
+ public:
+  static constexpr std::size_t kSize = 256 * 1024;
+  SectionBuffer();
+  char* data() const { return data_.get(); }
+
+ private:
+  std::unique_ptr<char[]> data_;
+};
 
 /// How writing a section ended.
 enum class SectionStatus {
@@ -35,6 +49,10 @@ struct SectionResult {
 /// memory does not grow with them.
 ///
 /// On failure the section may be incomplete; the caller discards it.
+SectionResult write_status_section(ListingReader& listing, ByteSink& report,
+                                   std::string_view display_name, SectionBuffer& buffer);
+
+/// The same, with a buffer of its own.
 SectionResult write_status_section(ListingReader& listing, ByteSink& report,
                                    std::string_view display_name);
 

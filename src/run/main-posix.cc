@@ -1,4 +1,5 @@
 // The entry point on POSIX hosts: arguments are bytes, taken as they are.
+#include <new>
 #include <vector>
 
 #include "run/platform.h"
@@ -6,7 +7,12 @@
 
 int main(int argc, char** argv) {
   syncstatus::prepare_process();
-  std::vector<syncstatus::Argument> args;
-  for (int i = 1; i < argc; ++i) args.push_back({argv[i], argv[i]});
-  return syncstatus::run(args);
+  try {
+    std::vector<syncstatus::Argument> args;
+    for (int i = 1; i < argc; ++i) args.push_back({argv[i], argv[i]});
+    return syncstatus::run(args);
+  } catch (const std::bad_alloc&) {
+    syncstatus::write_stderr("syncstatus: out of memory\n");
+    return syncstatus::kExitFailure;
+  }
 }
