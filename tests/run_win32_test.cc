@@ -205,10 +205,11 @@ TEST_F(RunWin32, FailedWriteEndsWithMinusOne) {
 
 // Each argument reaches the program as it was given, through the quoting of
 // the command line and the conversion from UTF-16; an unknown key is quoted
-// back in the warning.
+// back in the warning, control bytes escaped.
 struct KeyCase {
   const char* name;
   std::string key;
+  std::string shown = key;
 };
 
 void PrintTo(const KeyCase& c, std::ostream* os) {
@@ -223,14 +224,14 @@ TEST_P(ArgumentPassing, KeyArrivesWhole) {
   const ProcessResult r = run({arg("report.txt"), arg("listing.txt"), c.key});
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.err,
-            "syncstatus: warning: unknown table key '" + c.key + "': the heading names no table\n");
+            "syncstatus: warning: unknown table key '" + c.shown + "': the heading names no table\n");
   EXPECT_EQ(read_file(file("report.txt")), "\r\nStatus of s: \r\n   Databases Synchronized! \r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ArgumentPassing,
     testing::Values(KeyCase{"empty", ""}, KeyCase{"blanks", "k routings  "},
-                    KeyCase{"tab", "k\troutings"}, KeyCase{"quotes", "say \"kroutings\""},
+                    KeyCase{"tab", "k\troutings", "k\\troutings"}, KeyCase{"quotes", "say \"kroutings\""},
                     KeyCase{"lone_quote", "\""}, KeyCase{"backslashes_before_quote", "a\\\\\"b"},
                     KeyCase{"trailing_backslashes_in_quotes", "a b\\\\"},
                     KeyCase{"backslashes_alone", "\\\\server\\share\\"},

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -26,11 +27,16 @@ std::string utf8_of(const wchar_t* text) {
 
 int wmain(int argc, wchar_t** argv) {
   syncstatus::prepare_process();
-  std::vector<syncstatus::Argument> args;
-  for (int i = 1; i < argc; ++i) {
-    args.push_back({std::filesystem::path(argv[i]), utf8_of(argv[i])});
+  try {
+    std::vector<syncstatus::Argument> args;
+    for (int i = 1; i < argc; ++i) {
+      args.push_back({std::filesystem::path(argv[i]), utf8_of(argv[i])});
+    }
+    // -1 leaves the process as exit code 0xFFFFFFFF, which a POSIX shell
+    // running the program under Wine sees as 255.
+    return syncstatus::run(args);
+  } catch (const std::bad_alloc&) {
+    syncstatus::write_stderr("syncstatus: out of memory\n");
+    return syncstatus::kExitFailure;
   }
-  // -1 leaves the process as exit code 0xFFFFFFFF, which a POSIX shell
-  // running the program under Wine sees as 255.
-  return syncstatus::run(args);
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "run/platform.h"
+#include "run/stop-win32.h"
 
 namespace syncstatus {
 
@@ -17,6 +18,11 @@ constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
 // that a reader asks for: only runs that take the same lock wait for it.
 constexpr DWORD kLockOffsetLow = 0;
 constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// How long a run waits for the lock before it says that it waits.
+constexpr DWORD kQuietWaitMs = 1000;
+constexpr DWORD kLockPollMs = 20;
 
 std::string utf8_of(const wchar_t* text, int size) {
   if (size <= 0) return {};
@@ -89,8 +95,17 @@ bool write_all(HANDLE handle, const char* data, std::size_t size, std::error_cod
   return true;
 }
 
-bool is_disk_file(HANDLE handle) {
+bool is_disk(HANDLE handle) {
   return ::GetFileType(handle) == FILE_TYPE_DISK;
+}
+
+std::optional<FileIdentity> identity_of(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!is_disk(handle) || !::GetFileInformationByHandle(handle, &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
+                      (std::uint64_t{info.ftCreationTime.dwHighDateTime} << 32) |
+                          info.ftCreationTime.dwLowDateTime};
 }
 
 // A console takes text in UTF-16; anything else (a file, a pipe) the bytes.
@@ -142,6 +157,23 @@ std::error_code ListingFile::open(const std::filesystem::path& path) {
   return {};
 }
 
+std::error_code ListingFile::open_standard_input() {
+  const HANDLE input = ::GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE) return error_of(ERROR_INVALID_HANDLE);
+  // A handle of its own, read as bytes: no text mode comes between.
+  HANDLE own = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), input, ::GetCurrentProcess(), &own, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+    return last_error();
+  }
+  handle_ = value_of(own);
+  return {};
+}
+
+std::optional<FileIdentity> ListingFile::identity() const {
+  return identity_of(handle_of(handle_));
+}
+
 std::size_t ListingFile::read(char* buffer, std::size_t size, std::error_code& error) {
   DWORD count = 0;
   const DWORD piece = static_cast<DWORD>(size < kMaxTransfer ? size : kMaxTransfer);
@@ -157,30 +189,49 @@ std::size_t ListingFile::read(char* buffer, std::size_t size, std::error_code& e
 
 ReportFile::~ReportFile() {
   if (handle_ != -1) ::CloseHandle(handle_of(handle_));
+  if (second_handle_ != -1) ::CloseHandle(handle_of(second_handle_));
 }
 
 std::error_code ReportFile::open(const std::filesystem::path& path) {
   // FILE_APPEND_DATA without FILE_WRITE_DATA puts every write at the end of
-  // the file, wherever others have written meanwhile. FILE_READ_DATA is what
-  // LockFileEx asks of a handle; FILE_READ_ATTRIBUTES lets size() work.
-  // Sharing everything lets others read (and append) during a run.
+  // the file, wherever others have written meanwhile. FILE_READ_DATA lets
+  // the rollback record read the bytes before the section;
+  // FILE_READ_ATTRIBUTES lets size() work. Sharing everything lets others
+  // read (and append) during a run.
   const HANDLE handle = ::CreateFileW(
       path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-      FILE_ATTRIBUTE_NORMAL, nullptr);
+      kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_error();
   handle_ = value_of(handle);
-  path_ = path;
   return {};
 }
 
-std::error_code ReportFile::lock() {
+bool ReportFile::is_disk_file() const {
+  // Once settle() has closed the handle written through, the lock's handle
+  // stands for the file.
+  return is_disk(handle_of(handle_ != -1 ? handle_ : second_handle_));
+}
+
+std::optional<FileIdentity> ReportFile::identity() const {
+  return identity_of(handle_of(handle_));
+}
+
+std::error_code ReportFile::lock(bool& locked, void (*on_wait)(void*), void* context) {
+  locked = false;
   // Devices and pipes have no locks, and need none.
-  if (!is_disk_file(handle_of(handle_))) return {};
-  OVERLAPPED range = {};
-  range.Offset = kLockOffsetLow;
-  range.OffsetHigh = kLockOffsetHigh;
-  if (!::LockFileEx(handle_of(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &range)) {
+  if (!is_disk_file()) return {};
+  // The lock is held through a handle of its own, so that the handle written
+  // through can be closed, and its failure learnt, while the lock still holds.
+  const HANDLE holder = ::ReOpenFile(handle_of(handle_), GENERIC_READ, kShareAll, 0);
+  if (holder == INVALID_HANDLE_VALUE) return last_error();
+  second_handle_ = value_of(holder);
+  DWORD flags = LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY;
+  const ULONGLONG quiet_until = ::GetTickCount64() + kQuietWaitMs;
+  for (;;) {
+    OVERLAPPED range = {};
+    range.Offset = kLockOffsetLow;
+    range.OffsetHigh = kLockOffsetHigh;
+    if (::LockFileEx(holder, flags, 0, 1, 0, &range)) break;
     const DWORD code = ::GetLastError();
     // Some file systems (and network redirectors) have no locks; the section
     // is written all the same.
@@ -188,30 +239,59 @@ std::error_code ReportFile::lock() {
         code == ERROR_INVALID_PARAMETER) {
       return {};
     }
-    return error_of(code);
+    if ((flags & LOCKFILE_FAIL_IMMEDIATELY) == 0 || code != ERROR_LOCK_VIOLATION) {
+      return error_of(code);
+    }
+    if (::GetTickCount64() < quiet_until) {
+      ::Sleep(kLockPollMs);
+      continue;
+    }
+    on_wait(context);
+    flags = LOCKFILE_EXCLUSIVE_LOCK;
   }
+  locked = true;
   return {};
 }
 
 std::error_code ReportFile::size(std::uint64_t& size) {
   size = 0;
-  if (!is_disk_file(handle_of(handle_))) return {};
+  if (!is_disk_file()) return {};
   LARGE_INTEGER bytes;
   if (!::GetFileSizeEx(handle_of(handle_), &bytes)) return last_error();
   size = static_cast<std::uint64_t>(bytes.QuadPart);
   return {};
 }
 
+std::size_t ReportFile::read_at(std::uint64_t offset, char* buffer, std::size_t size,
+                                std::error_code& error) {
+  std::size_t done = 0;
+  while (done < size) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset + done);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+    DWORD count = 0;
+    const DWORD piece = static_cast<DWORD>(size - done < kMaxTransfer ? size - done : kMaxTransfer);
+    if (!::ReadFile(handle_of(handle_), buffer + done, piece, &count, &at)) {
+      if (::GetLastError() != ERROR_HANDLE_EOF) error = last_error();
+      break;
+    }
+    if (count == 0) break;
+    done += count;
+  }
+  return done;
+}
+
 bool ReportFile::write(const char* data, std::size_t size, std::error_code& error) {
+  const StopTurn hold;
   return write_all(handle_of(handle_), data, size, error);
 }
 
 std::error_code ReportFile::truncate(std::uint64_t size) {
-  if (!is_disk_file(handle_of(handle_))) return {};
+  if (!is_disk_file()) return {};
   // The appending handle may not move the end of the file back: that takes
   // FILE_WRITE_DATA, so the same file is opened once more to do it.
-  const HANDLE writer = ::ReOpenFile(handle_of(handle_), GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0);
+  const HANDLE writer = ::ReOpenFile(handle_of(handle_ != -1 ? handle_ : second_handle_),
+                                     GENERIC_WRITE, kShareAll, 0);
   if (writer == INVALID_HANDLE_VALUE) return last_error();
   FILE_END_OF_FILE_INFO end;
   end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
@@ -223,19 +303,34 @@ std::error_code ReportFile::truncate(std::uint64_t size) {
   return error;
 }
 
-std::error_code ReportFile::close() {
+std::error_code ReportFile::settle() {
+  // Without a lock of its own the handle is closed by close().
+  if (second_handle_ == -1) return {};
+  const StopTurn hold;
   const HANDLE handle = handle_of(handle_);
   handle_ = -1;
   if (!::CloseHandle(handle)) return last_error();
   return {};
 }
 
+std::error_code ReportFile::close() {
+  const StopTurn hold;
+  std::error_code error;
+  if (handle_ != -1 && !::CloseHandle(handle_of(handle_))) error = last_error();
+  handle_ = -1;
+  if (second_handle_ != -1) ::CloseHandle(handle_of(second_handle_));
+  second_handle_ = -1;
+  return error;
+}
+
 bool write_stderr(std::string_view text) {
   return write_standard(STD_ERROR_HANDLE, text);
 }
 
-bool write_stdout(std::string_view text) {
-  return write_standard(STD_OUTPUT_HANDLE, text);
+std::error_code write_stdout(std::string_view text) {
+  if (write_standard(STD_OUTPUT_HANDLE, text)) return {};
+  const DWORD code = ::GetLastError();
+  return error_of(code != 0 ? code : ERROR_WRITE_FAULT);
 }
 
 }  // namespace syncstatus

@@ -146,7 +146,7 @@ void catch_stops(std::string message);
 /// From here on a stop cuts `report` back to `size` and removes the record at
 /// `record_path` (if not null). The report must stay open until
 /// disarm_stops().
-void arm_stops(const ReportFile& report, std::uint64_t size,
+void arm_stops(ReportFile& report, std::uint64_t size,
                const std::filesystem::path::value_type* record_path);
 
 /// From here on a stop leaves the report alone and says nothing: the run

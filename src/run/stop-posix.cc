@@ -76,7 +76,7 @@ void catch_stops(std::string message) {
   }
 }
 
-void arm_stops(const ReportFile& report, std::uint64_t size,
+void arm_stops(ReportFile& report, std::uint64_t size,
                const std::filesystem::path::value_type* record_path) {
   armed_fd = static_cast<int>(report.native_handle());
   armed_size = static_cast<off_t>(size);
