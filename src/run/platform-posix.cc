@@ -137,7 +137,11 @@ bool write_stderr(std::string_view text) {
 
 bool write_stdout(std::string_view text) {
   std::error_code ignored;
-  return write_all(STDOUT_FILENO, text.data(), text.size(), ignored);
+  return write_stdout(text, ignored);
+}
+
+bool write_stdout(std::string_view text, std::error_code& error) {
+  return write_all(STDOUT_FILENO, text.data(), text.size(), error);
 }
 
 }  // namespace syncstatus

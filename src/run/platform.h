@@ -71,6 +71,9 @@ class ReportFile final : public ByteSink {
 /// Writes `text` to standard error / output; false when that failed.
 bool write_stderr(std::string_view text);
 bool write_stdout(std::string_view text);
+/// Writes `text` to standard output; on failure sets `error` to the reason
+/// and returns false.
+bool write_stdout(std::string_view text, std::error_code& error);
 
 }  // namespace syncstatus
 
