@@ -32,5 +32,5 @@ int wmain(int argc, wchar_t** argv) {
   }
   // -1 leaves the process as exit code 0xFFFFFFFF, which a POSIX shell
   // running the program under Wine sees as 255.
-  return syncstatus::run(args);
+  return syncstatus::run(args, /*windows_conventions=*/true);
 }

@@ -3,10 +3,13 @@
 #include <cstdint>
 #include <string_view>
 #include <system_error>
+#include <variant>
 
 #include "catalogue/catalogue.h"
 #include "report/listing_reader.h"
 #include "report/status_section.h"
+#include "run/command_line.h"
+#include "run/message.h"
 #include "run/platform.h"
 
 #ifndef SYNCSTATUS_VERSION
@@ -17,33 +20,20 @@ namespace syncstatus {
 
 namespace {
 
-std::string usage() {
-  std::string text =
-      "Usage: syncstatus REPORT LISTING KEY\n"
-      "Append the synchronization status of one table to REPORT, made from LISTING,\n"
-      "the output of 'diff KEST-EXPORT SCHEDULER-EXPORT' for the table named by KEY.\n"
-      "\n"
-      "Table keys:\n";
-  for (const Table& table : tables) {
-    text += "  ";
-    text += table.key;
-    text.append(16 - table.key.size(), ' ');
-    text += table.display_name;
-    text += '\n';
-  }
-  text +=
-      "\n"
-      "Exit status: 0 when the section was appended; 1 when the listing or the\n"
-      "report could not be opened or read (the report is left as it was); 2 for\n"
-      "a usage error; -1 (255) when writing or closing the report failed.\n";
-  return text;
+// Help and version: output that cannot be written fails the run, with the
+// reason on standard error.
+int show(std::string_view text) {
+  std::error_code error;
+  if (write_stdout(text, error)) return kExitSuccess;
+  write_stderr("syncstatus: cannot write standard output: " + error.message() + "\n");
+  return kExitFailure;
 }
 
 void complain(std::string_view what, const Argument& file, const std::error_code& reason) {
   std::string message = "syncstatus: ";
   message += what;
   message += " '";
-  message += file.text;
+  message += escape_for_message(file.text);
   message += "': ";
   message += reason.message();
   message += '\n';
@@ -60,24 +50,24 @@ void restore(ReportFile& report, const Argument& path, std::uint64_t size) {
 
 }  // namespace
 
-int run(const std::vector<Argument>& args) {
-  if (args.size() == 1 && args[0].text == "--help") {
-    return write_stdout(usage()) ? kExitSuccess : kExitFailure;
+int run(const std::vector<Argument>& args, bool windows_conventions) {
+  const CommandLine command = parse_command_line(args, windows_conventions);
+  if (std::holds_alternative<ShowHelp>(command)) return show(usage_text(windows_conventions));
+  if (std::holds_alternative<ShowVersion>(command)) {
+    return show("syncstatus " SYNCSTATUS_VERSION "\n");
   }
-  if (args.size() == 1 && args[0].text == "--version") {
-    return write_stdout("syncstatus " SYNCSTATUS_VERSION "\n") ? kExitSuccess : kExitFailure;
-  }
-  if (args.size() < 3) {
-    write_stderr("syncstatus: expected REPORT, LISTING and KEY\n" + usage());
+  if (const auto* usage_error = std::get_if<UsageError>(&command)) {
+    write_stderr(usage_error->message + "\n" + usage_text(windows_conventions));
     return kExitUsage;
   }
-  const Argument& report_path = args[0];
-  const Argument& listing_path = args[1];
-  const Argument& table_key = args[2];
+  const RunRequest& request = std::get<RunRequest>(command);
+  const Argument& report_path = request.report;
+  const Argument& listing_path = request.listing;
+  const Argument& table_key = request.key;
 
   const int table_index = resolve_table_index(table_key.text);
   if (table_index == 0) {
-    write_stderr("syncstatus: warning: unknown table key '" + table_key.text +
+    write_stderr("syncstatus: warning: unknown table key '" + escape_for_message(table_key.text) +
                  "': the heading names no table\n");
   }
   const std::string_view display_name = load_display_names()[static_cast<std::size_t>(table_index)];
