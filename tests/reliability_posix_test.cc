@@ -146,6 +146,17 @@ TEST_F(Reliability, ReportPipeClosedByReader) {
   EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line";
 }
 
+// Help and version that cannot reach standard output fail the run and say
+// why, instead of ending with 0 as though they had been shown.
+TEST_F(Reliability, HelpAndVersionOnFullDeviceFail) {
+  for (const char* option : {"--help", "--version"}) {
+    const ProcessResult r = run_bash(R"(exec "$0" "$1" >/dev/full)", {option});
+    EXPECT_EQ(r.exit_status, 1) << option;
+    EXPECT_EQ(r.err, "syncstatus: cannot write standard output: No space left on device\n")
+        << option;
+  }
+}
+
 // --- Files that cannot be opened or read --------------------------------
 
 // In the scratch folder: listing.txt, kept.txt (an earlier report), folder/,

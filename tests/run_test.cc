@@ -1,6 +1,8 @@
 // End-to-end runs of the program: command line, report bytes, exit status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -126,7 +128,11 @@ TEST_F(Run, TooFewArgumentsShowUsage) {
         std::vector<std::string>(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(count)));
     EXPECT_EQ(r.exit_status, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("Usage: syncstatus REPORT LISTING KEY\n"), std::string::npos);
+    EXPECT_EQ(r.err.rfind("syncstatus: expected REPORT, LISTING and KEY\n"
+                          "Usage: syncstatus [--] REPORT LISTING KEY\n",
+                          0),
+              0u)
+        << r.err;
     for (const char* key : kAllKeys) EXPECT_NE(r.err.find(key), std::string::npos) << key;
     EXPECT_FALSE(std::filesystem::exists(file("report.txt")));
   }
@@ -136,12 +142,173 @@ TEST_F(Run, HelpAndVersion) {
   const ProcessResult help = run({"--help"});
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_EQ(help.err, "");
-  EXPECT_EQ(help.out.rfind("Usage: syncstatus REPORT LISTING KEY\n", 0), 0u);
+  EXPECT_EQ(help.out.rfind("Usage: syncstatus [--] REPORT LISTING KEY\n"
+                           "       syncstatus --help\n"
+                           "       syncstatus --version\n",
+                           0),
+            0u);
   EXPECT_NE(help.out.find("  kcustitemstock  Customized Item Stock Level\n"), std::string::npos);
   const ProcessResult version = run({"--version"});
   EXPECT_EQ(version.exit_status, 0);
   EXPECT_EQ(version.out, "syncstatus 1.0.0\n");
 }
+
+// How the command line is read, run in the scratch folder, which holds only
+// listing.txt: the exit status, both outputs, and the files there afterwards.
+enum class Then {
+  kNothing,  // the output is the head alone
+  kUsage,    // the head is followed by the whole usage
+  kReason,   // the head is followed by the system's reason, on the same line
+};
+
+struct Output {
+  std::string head;
+  Then then = Then::kNothing;
+};
+
+struct CommandLineCase {
+  const char* name;
+  std::vector<std::string> args;
+  int exit_status;
+  Output out;
+  Output err;
+  std::string created;  // the one file the run makes, holding `content`; or none
+  std::string content;
+};
+
+void PrintTo(const CommandLineCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+void expect_output(const std::string& output, const Output& expected, const char* stream) {
+  SCOPED_TRACE(stream);
+  ASSERT_EQ(output.substr(0, expected.head.size()), expected.head) << output;
+  const std::string rest = output.substr(expected.head.size());
+  switch (expected.then) {
+    case Then::kNothing:
+      EXPECT_EQ(rest, "");
+      break;
+    case Then::kUsage:
+      EXPECT_EQ(rest.rfind("Usage: syncstatus [--] REPORT LISTING KEY\n", 0), 0u) << rest;
+      EXPECT_NE(rest.find("  kroutings       Routing\n"), std::string::npos) << rest;
+      EXPECT_TRUE(
+          rest.ends_with("a usage error; -1 (255) when writing or closing the report "
+                         "failed.\n"))
+          << rest;
+      break;
+    case Then::kReason:
+      EXPECT_GT(rest.size(), 1u) << "no reason given";
+      EXPECT_EQ(rest.find('\n'), rest.size() - 1) << "one line: " << rest;
+      break;
+  }
+}
+
+class RunCommandLine : public Run, public testing::WithParamInterface<CommandLineCase> {};
+
+TEST_P(RunCommandLine, DoesWhatItAsks) {
+  const CommandLineCase& c = GetParam();
+  write_file(file("listing.txt"), kListing);
+  ProcessOptions options;
+  options.working_directory = dir_.path();
+  const ProcessResult r = run(c.args, options);
+  EXPECT_EQ(r.exit_status, c.exit_status);
+  expect_output(r.out, c.out, "standard output");
+  expect_output(r.err, c.err, "standard error");
+
+  std::vector<std::string> expected_files = {"listing.txt"};
+  if (!c.created.empty()) expected_files.push_back(c.created);
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    const std::string name = utf8(entry.path().filename());
+    // The test's own captures of the program's output.
+    if (name.starts_with("out-") || name.starts_with("err-")) continue;
+    files.push_back(name);
+  }
+  std::sort(files.begin(), files.end());
+  std::sort(expected_files.begin(), expected_files.end());
+  EXPECT_EQ(files, expected_files);
+  if (!c.created.empty()) {
+    EXPECT_EQ(read_file(file(c.created)), c.content);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunCommandLine,
+    testing::Values(
+        CommandLineCase{"unknown_option_creates_nothing",
+                        {"--bogus", "listing.txt", "kroutings"},
+                        2,
+                        {""},
+                        {"syncstatus: unknown option '--bogus'\n", Then::kUsage},
+                        "",
+                        ""},
+        CommandLineCase{"single_dash_option_is_unknown",
+                        {"-x", "report.txt", "listing.txt", "kroutings"},
+                        2,
+                        {""},
+                        {"syncstatus: unknown option '-x'\n", Then::kUsage},
+                        "",
+                        ""},
+        CommandLineCase{"unknown_option_shown_on_one_line",
+                        {"--a\tb\n", "report.txt", "listing.txt", "kroutings"},
+                        2,
+                        {""},
+                        {"syncstatus: unknown option '--a\\tb\\n'\n", Then::kUsage},
+                        "",
+                        ""},
+        CommandLineCase{"too_few_after_double_dash",
+                        {"--", "report.txt", "listing.txt"},
+                        2,
+                        {""},
+                        {"syncstatus: expected REPORT, LISTING and KEY\n", Then::kUsage},
+                        "",
+                        ""},
+        CommandLineCase{"version_with_more_arguments",
+                        {"--version", "a", "b"},
+                        0,
+                        {"syncstatus 1.0.0\n"},
+                        {""},
+                        "",
+                        ""},
+        CommandLineCase{"help_between_positionals",
+                        {"report.txt", "--help", "listing.txt", "kroutings"},
+                        0,
+                        {"", Then::kUsage},
+                        {""},
+                        "",
+                        ""},
+        CommandLineCase{"double_dash_allows_a_report_named_with_a_dash",
+                        {"--", "-odd-name.txt", "listing.txt", "kroutings"},
+                        0,
+                        {""},
+                        {""},
+                        "-odd-name.txt",
+                        kRoutings},
+        CommandLineCase{"option_after_the_third_is_ignored",
+                        {"report.txt", "listing.txt", "kroutings", "--bogus"},
+                        0,
+                        {""},
+                        {""},
+                        "report.txt",
+                        kRoutings},
+        CommandLineCase{"key_with_a_newline_shown_as_backslash_n",
+                        {"report.txt", "listing.txt", "k\nroutings"},
+                        0,
+                        {""},
+                        {"syncstatus: warning: unknown table key 'k\\nroutings': the heading "
+                         "names no table\n"},
+                        "report.txt",
+                        "\r\nStatus of s: \r\n   Databases NOT Synchronized! \r\n"
+                        "   Missing in Scheduler:   8 Drill 10\r\n"
+                        "   Missing in Kest:        8 Drill 12\r\n"},
+        CommandLineCase{"listing_path_shown_on_one_line",
+                        {"report.txt", "absent\x01.txt", "kroutings"},
+                        1,
+                        {""},
+                        {"syncstatus: cannot open listing 'absent\\x01.txt': ", Then::kReason},
+                        "",
+                        ""}),
+    [](const testing::TestParamInfo<CommandLineCase>& p) { return std::string(p.param.name); });
 
 // Each failure: its exit status, one line on standard error naming the file,
 // nothing on standard output, and the report as it was.

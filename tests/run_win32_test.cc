@@ -203,13 +203,27 @@ TEST_F(RunWin32, FailedWriteEndsWithMinusOne) {
       << r.err;
 }
 
+// As Windows tools do, '/?' alone asks for the help, which then names it.
+TEST_F(RunWin32, SlashQuestionAloneShowsTheUsage) {
+  const ProcessResult r = run({"/?"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out.rfind("Usage: syncstatus [--] REPORT LISTING KEY\n"
+                        "       syncstatus --help\n"
+                        "       syncstatus --version\n"
+                        "       syncstatus /?\n",
+                        0),
+            0u)
+      << r.out;
+}
+
 // Each argument reaches the program as it was given, through the quoting of
 // the command line and the conversion from UTF-16; an unknown key is quoted
 // back in the warning, control bytes escaped.
 struct KeyCase {
   const char* name;
   std::string key;
-  std::string shown = key;
+  std::string shown;  // in the warning
 };
 
 void PrintTo(const KeyCase& c, std::ostream* os) {
@@ -223,20 +237,23 @@ TEST_P(ArgumentPassing, KeyArrivesWhole) {
   write_file(file("listing.txt"), "");
   const ProcessResult r = run({arg("report.txt"), arg("listing.txt"), c.key});
   EXPECT_EQ(r.exit_status, 0);
-  EXPECT_EQ(r.err,
-            "syncstatus: warning: unknown table key '" + c.shown + "': the heading names no table\n");
+  EXPECT_EQ(r.err, "syncstatus: warning: unknown table key '" + c.shown +
+                       "': the heading names no table\n");
   EXPECT_EQ(read_file(file("report.txt")), "\r\nStatus of s: \r\n   Databases Synchronized! \r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ArgumentPassing,
-    testing::Values(KeyCase{"empty", ""}, KeyCase{"blanks", "k routings  "},
-                    KeyCase{"tab", "k\troutings", "k\\troutings"}, KeyCase{"quotes", "say \"kroutings\""},
-                    KeyCase{"lone_quote", "\""}, KeyCase{"backslashes_before_quote", "a\\\\\"b"},
-                    KeyCase{"trailing_backslashes_in_quotes", "a b\\\\"},
-                    KeyCase{"backslashes_alone", "\\\\server\\share\\"},
-                    KeyCase{"cyrillic", "\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87"},
-                    KeyCase{"beyond_the_basic_plane", "k\xf0\x9f\x93\xa6"}),
+    testing::Values(KeyCase{"empty", "", ""}, KeyCase{"blanks", "k routings  ", "k routings  "},
+                    KeyCase{"tab", "k\troutings", "k\\troutings"},
+                    KeyCase{"quotes", "say \"kroutings\"", "say \"kroutings\""},
+                    KeyCase{"lone_quote", "\"", "\""},
+                    KeyCase{"backslashes_before_quote", "a\\\\\"b", "a\\\\\"b"},
+                    KeyCase{"trailing_backslashes_in_quotes", "a b\\\\", "a b\\\\"},
+                    KeyCase{"backslashes_alone", "\\\\server\\share\\", "\\\\server\\share\\"},
+                    KeyCase{"cyrillic", "\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87",
+                            "\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87"},
+                    KeyCase{"beyond_the_basic_plane", "k\xf0\x9f\x93\xa6", "k\xf0\x9f\x93\xa6"}),
     [](const testing::TestParamInfo<KeyCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

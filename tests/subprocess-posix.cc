@@ -40,6 +40,9 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    if (options.working_directory && ::chdir(options.working_directory->c_str()) != 0) {
+      ::_exit(126);
+    }
     if (options.file_size_limit) {
       const rlimit limit{*options.file_size_limit, *options.file_size_limit};
       ::setrlimit(RLIMIT_FSIZE, &limit);

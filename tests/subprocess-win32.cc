@@ -88,6 +88,8 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
   startup.hStdInput = in;
   startup.hStdOutput = out;
   startup.hStdError = err;
+  const wchar_t* directory =
+      options.working_directory ? options.working_directory->c_str() : nullptr;
   PROCESS_INFORMATION process = {};
   BOOL started = FALSE;
   DWORD error = 0;
@@ -96,7 +98,7 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
   // the program, not about Wine.
   for (int attempt = 0; attempt < 5; ++attempt) {
     started = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                               nullptr, nullptr, &startup, &process);
+                               nullptr, directory, &startup, &process);
     error = ::GetLastError();
     if (started || error != ERROR_INTERNAL_ERROR) break;
     ::Sleep(100);

@@ -27,6 +27,8 @@ extern const int kExitMinusOne;
 struct ProcessOptions {
   /// A file-size limit (RLIMIT_FSIZE) for the process, in bytes; POSIX only.
   std::optional<std::uint64_t> file_size_limit;
+  /// The folder the process starts in, instead of the test's own.
+  std::optional<std::filesystem::path> working_directory;
 };
 
 /// A process started with `args` (UTF-8), its output going to files in

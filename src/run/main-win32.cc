@@ -34,7 +34,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     // -1 leaves the process as exit code 0xFFFFFFFF, which a POSIX shell
     // running the program under Wine sees as 255.
-    return syncstatus::run(args);
+    return syncstatus::run(args, /*windows_conventions=*/true);
   } catch (const std::bad_alloc&) {
     syncstatus::write_stderr("syncstatus: out of memory\n");
     return syncstatus::kExitFailure;

@@ -109,25 +109,35 @@ std::optional<FileIdentity> identity_of(HANDLE handle) {
 }
 
 // A console takes text in UTF-16; anything else (a file, a pipe) the bytes.
-bool write_standard(DWORD which, std::string_view text) {
+bool write_standard(DWORD which, std::string_view text, std::error_code& error) {
   const HANDLE handle = ::GetStdHandle(which);
-  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;
-  DWORD mode = 0;
-  if (!::GetConsoleMode(handle, &mode)) {
-    std::error_code ignored;
-    return write_all(handle, text.data(), text.size(), ignored);
+  if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
+    error = error_of(ERROR_INVALID_HANDLE);
+    return false;
   }
+  DWORD mode = 0;
+  if (!::GetConsoleMode(handle, &mode)) return write_all(handle, text.data(), text.size(), error);
   if (text.empty()) return true;
   const int size = static_cast<int>(text.size());
   const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-  if (length <= 0) return false;
+  if (length <= 0) {
+    error = last_error();
+    return false;
+  }
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
   const wchar_t* rest = wide.data();
   DWORD left = static_cast<DWORD>(wide.size());
   while (left > 0) {
     DWORD written = 0;
-    if (!::WriteConsoleW(handle, rest, left, &written, nullptr) || written == 0) return false;
+    if (!::WriteConsoleW(handle, rest, left, &written, nullptr)) {
+      error = last_error();
+      return false;
+    }
+    if (written == 0) {
+      error = error_of(ERROR_WRITE_FAULT);
+      return false;
+    }
     rest += written;
     left -= written;
   }
@@ -324,13 +334,17 @@ std::error_code ReportFile::close() {
 }
 
 bool write_stderr(std::string_view text) {
-  return write_standard(STD_ERROR_HANDLE, text);
+  std::error_code ignored;
+  return write_standard(STD_ERROR_HANDLE, text, ignored);
 }
 
-std::error_code write_stdout(std::string_view text) {
-  if (write_standard(STD_OUTPUT_HANDLE, text)) return {};
-  const DWORD code = ::GetLastError();
-  return error_of(code != 0 ? code : ERROR_WRITE_FAULT);
+bool write_stdout(std::string_view text) {
+  std::error_code ignored;
+  return write_stdout(text, ignored);
+}
+
+bool write_stdout(std::string_view text, std::error_code& error) {
+  return write_standard(STD_OUTPUT_HANDLE, text, error);
 }
 
 }  // namespace syncstatus

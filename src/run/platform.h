@@ -155,7 +155,10 @@ void disarm_stops();
 
 /// Writes `text` to standard error / output; false when that failed.
 bool write_stderr(std::string_view text);
-std::error_code write_stdout(std::string_view text);
+bool write_stdout(std::string_view text);
+/// Writes `text` to standard output; on failure sets `error` to the reason
+/// and returns false.
+bool write_stdout(std::string_view text, std::error_code& error);
 
 }  // namespace syncstatus
 

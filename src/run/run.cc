@@ -4,10 +4,13 @@
 #include <new>
 #include <string_view>
 #include <system_error>
+#include <variant>
 
 #include "catalogue/catalogue.h"
 #include "report/listing_reader.h"
 #include "report/status_section.h"
+#include "run/command_line.h"
+#include "run/message.h"
 #include "run/platform.h"
 #include "run/rollback.h"
 
@@ -19,60 +22,25 @@ namespace syncstatus {
 
 namespace {
 
-std::string usage() {
-  std::string text =
-      "Usage: syncstatus REPORT LISTING KEY\n"
-      "Append the synchronization status of one table to REPORT, made from LISTING,\n"
-      "the output of 'diff KEST-EXPORT SCHEDULER-EXPORT' for the table named by KEY.\n"
-      "\n"
-      "Table keys:\n";
-  for (const Table& table : tables) {
-    text += "  ";
-    text += table.key;
-    text.append(16 - table.key.size(), ' ');
-    text += table.display_name;
-    text += '\n';
-  }
-  text +=
-      "\n"
-      "Exit status: 0 when the section was appended; 1 when the listing or the\n"
-      "report could not be opened or read (the report is left as it was); 2 for\n"
-      "a usage error; -1 (255) when writing or closing the report failed.\n";
-  return text;
-}
-
-// A path or key as a message shows it: one line, whatever it holds.
-std::string shown(std::string_view text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 0x20 && byte != 0x7f) {
-      out += c;
-      continue;
-    }
-    static constexpr char kHex[] = "0123456789abcdef";
-    switch (c) {
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        out += "\\x";
-        out += kHex[byte >> 4];
-        out += kHex[byte & 15];
-    }
-  }
-  return out;
+// Help and version: output that cannot be written fails the run, with the
+// reason on standard error.
+int show(std::string_view text) {
+  std::error_code error;
+  if (write_stdout(text, error)) return kExitSuccess;
+  write_stderr("syncstatus: cannot write standard output: " + error.message() + "\n");
+  return kExitFailure;
 }
 
 void complain(std::string_view what, const Argument& file, const std::error_code& reason) {
-  write_stderr("syncstatus: " + std::string(what) + " '" + shown(file.text) +
+  write_stderr("syncstatus: " + std::string(what) + " '" + escape_for_message(file.text) +
                "': " + reason.message() + "\n");
 }
 
 // Told once when a run has waited about a second for another run's lock.
 void say_waiting(void* report_path) {
   const auto& path = *static_cast<const Argument*>(report_path);
-  write_stderr("syncstatus: waiting for another run on report '" + shown(path.text) + "'\n");
+  write_stderr("syncstatus: waiting for another run on report '" + escape_for_message(path.text) +
+               "'\n");
 }
 
 /// What undoes a run's section: the report's size before it, and its
@@ -118,9 +86,8 @@ int append_section(const Argument& report_path, const Argument& listing_path,
   SectionBuffer buffer;
   RollbackRecord record(report_path.native);
   ListingFile listing_file;
-  const std::error_code opened = listing_path.text == "-"
-                                     ? listing_file.open_standard_input()
-                                     : listing_file.open(listing_path.native);
+  const std::error_code opened = listing_path.text == "-" ? listing_file.open_standard_input()
+                                                          : listing_file.open(listing_path.native);
   if (opened) {
     complain("cannot open listing", listing_path, opened);
     return kExitFailure;
@@ -142,8 +109,9 @@ int append_section(const Argument& report_path, const Argument& listing_path,
   if (report.is_disk_file()) {
     const std::optional<FileIdentity> listing_id = listing_file.identity();
     if (listing_id && listing_id == report.identity()) {
-      write_stderr("syncstatus: report '" + shown(report_path.text) + "' and listing '" +
-                   shown(listing_path.text) + "' are the same file\n");
+      write_stderr("syncstatus: report '" + escape_for_message(report_path.text) +
+                   "' and listing '" + escape_for_message(listing_path.text) +
+                   "' are the same file\n");
       return kExitFailure;
     }
   }
@@ -163,8 +131,9 @@ int append_section(const Argument& report_path, const Argument& listing_path,
       return kExitReportFailed;
     }
     if (removed > 0) {
-      write_stderr("syncstatus: warning: report '" + shown(report_path.text) + "': removed " +
-                   std::to_string(removed) + " bytes that a stopped run left unfinished\n");
+      write_stderr("syncstatus: warning: report '" + escape_for_message(report_path.text) +
+                   "': removed " + std::to_string(removed) +
+                   " bytes that a stopped run left unfinished\n");
     }
   }
   // Under the lock, the size is where this run's section will start.
@@ -212,27 +181,27 @@ int append_section(const Argument& report_path, const Argument& listing_path,
 
 }  // namespace
 
-int run(const std::vector<Argument>& args) {
+int run(const std::vector<Argument>& args, bool windows_conventions) {
   try {
-    if (args.size() == 1 && args[0].text == "--help") {
-      return write_stdout(usage()) ? kExitFailure : kExitSuccess;
+    const CommandLine command = parse_command_line(args, windows_conventions);
+    if (std::holds_alternative<ShowHelp>(command)) return show(usage_text(windows_conventions));
+    if (std::holds_alternative<ShowVersion>(command)) {
+      return show("syncstatus " SYNCSTATUS_VERSION "\n");
     }
-    if (args.size() == 1 && args[0].text == "--version") {
-      return write_stdout("syncstatus " SYNCSTATUS_VERSION "\n") ? kExitFailure : kExitSuccess;
-    }
-    if (args.size() < 3) {
-      write_stderr("syncstatus: expected REPORT, LISTING and KEY\n" + usage());
+    if (const auto* usage_error = std::get_if<UsageError>(&command)) {
+      write_stderr(usage_error->message + "\n" + usage_text(windows_conventions));
       return kExitUsage;
     }
-    const Argument& report_path = args[0];
-    const Argument& listing_path = args[1];
-    const Argument& table_key = args[2];
+    const RunRequest& request = std::get<RunRequest>(command);
+    const Argument& report_path = request.report;
+    const Argument& listing_path = request.listing;
+    const Argument& table_key = request.key;
 
-    catch_stops("syncstatus: interrupted: report '" + shown(report_path.text) +
+    catch_stops("syncstatus: interrupted: report '" + escape_for_message(report_path.text) +
                 "' left as it was\n");
     const int table_index = resolve_table_index(table_key.text);
     if (table_index == 0) {
-      write_stderr("syncstatus: warning: unknown table key '" + shown(table_key.text) +
+      write_stderr("syncstatus: warning: unknown table key '" + escape_for_message(table_key.text) +
                    "': the heading names no table\n");
     }
     return append_section(report_path, listing_path,

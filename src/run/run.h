@@ -22,8 +22,9 @@ inline constexpr int kExitReportFailed = -1;  ///< a write or close of the repor
 
 /// Runs the program on `args` (without the program's name): appends one
 /// status section to the report, or leaves the report as it was and says why
-/// on standard error. Returns the exit status.
-int run(const std::vector<Argument>& args);
+/// on standard error. Returns the exit status. `windows_conventions` adds
+/// the command-line habits of Windows tools (`/?` for the help).
+int run(const std::vector<Argument>& args, bool windows_conventions = false);
 
 }  // namespace syncstatus
 
