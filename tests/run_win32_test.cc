@@ -1,5 +1,6 @@
 // End-to-end runs of the program on what only Windows has: share modes,
-// byte-range locks, devices, the system's own reasons and its command line.
+// byte-range locks, devices, the system's own reasons, its command line and
+// long paths.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -237,6 +238,25 @@ INSTANTIATE_TEST_SUITE_P(
                     KeyCase{"cyrillic", "\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87"},
                     KeyCase{"beyond_the_basic_plane", "k\xf0\x9f\x93\xa6"}),
     [](const testing::TestParamInfo<KeyCase>& p) { return std::string(p.param.name); });
+
+// Full paths past MAX_PATH open even where long paths are not enabled; `/`,
+// `.` and `..` are resolved before the path takes its extended form, which
+// would take them literally.
+TEST_F(RunWin32, LongPathsOpen) {
+  const std::string outer(150, 'o');
+  const std::string inner(150, 'i');
+  std::filesystem::create_directories(file(outer) / inner);
+  write_file(file(outer) / inner / "listing.txt", kListing);
+  write_file(file(outer) / inner / "report.txt", kBefore);
+  const std::string listing = arg(outer) + "\\" + inner + "\\listing.txt";
+  const std::string report = arg(outer) + "/./" + inner + "/../" + inner + "/report.txt";
+  ASSERT_GT(listing.size(), 300u);
+  const ProcessResult r = run({report, listing, "kroutings"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(file(outer) / inner / "report.txt"), kBefore + kRoutings);
+}
 
 }  // namespace
 }  // namespace syncstatus::test
