@@ -1,5 +1,6 @@
 // End-to-end runs of the program on what only Windows has: share modes,
-// byte-range locks, devices, the system's own reasons and its command line.
+// byte-range locks, devices, the system's own reasons, its command line, long
+// paths, and the program's version resource and manifest.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -255,6 +256,119 @@ INSTANTIATE_TEST_SUITE_P(
                             "\xd0\xba\xd0\xbb\xd1\x8e\xd1\x87"},
                     KeyCase{"beyond_the_basic_plane", "k\xf0\x9f\x93\xa6", "k\xf0\x9f\x93\xa6"}),
     [](const testing::TestParamInfo<KeyCase>& p) { return std::string(p.param.name); });
+
+// Full paths past MAX_PATH open even where long paths are not enabled; `/`,
+// `.` and `..` are resolved before the path takes its extended form, which
+// would take them literally.
+TEST_F(RunWin32, LongPathsOpen) {
+  const std::string outer(150, 'o');
+  const std::string inner(150, 'i');
+  std::filesystem::create_directories(file(outer) / inner);
+  write_file(file(outer) / inner / "listing.txt", kListing);
+  write_file(file(outer) / inner / "report.txt", kBefore);
+  const std::string listing = arg(outer) + "\\" + inner + "\\listing.txt";
+  const std::string report = arg(outer) + "/./" + inner + "/../" + inner + "/report.txt";
+  ASSERT_GT(listing.size(), 300u);
+  const ProcessResult r = run({report, listing, "kroutings"});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(file(outer) / inner / "report.txt"), kBefore + kRoutings);
+}
+
+/// The version information of the program under test; empty if it has none.
+std::vector<char> version_info() {
+  const std::wstring program = program_under_test().wstring();
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(program.c_str(), &ignored);
+  if (size == 0) return {};
+  std::vector<char> info(size);
+  if (!::GetFileVersionInfoW(program.c_str(), 0, size, info.data())) return {};
+  return info;
+}
+
+// The texts that Explorer's Properties dialog shows, in US English.
+struct VersionTextCase {
+  const char* name;
+  std::string value;
+};
+
+void PrintTo(const VersionTextCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class VersionText : public testing::TestWithParam<VersionTextCase> {};
+
+TEST_P(VersionText, IsInTheVersionResource) {
+  const VersionTextCase& c = GetParam();
+  const std::vector<char> info = version_info();
+  ASSERT_FALSE(info.empty()) << "no version resource: " << ::GetLastError();
+  const std::string name = c.name;
+  const std::wstring key = L"\\StringFileInfo\\040904B0\\" + std::wstring(name.begin(), name.end());
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueW(info.data(), key.c_str(), &value, &length)) << name;
+  EXPECT_EQ(utf8(std::wstring(static_cast<const wchar_t*>(value))), c.value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VersionText,
+    testing::Values(VersionTextCase{"ProductName", "syncstatus"},
+                    VersionTextCase{"FileVersion", "1.0.0.0"},
+                    VersionTextCase{"ProductVersion", "1.0.0.0"},
+                    VersionTextCase{"OriginalFilename", "syncstatus.exe"},
+                    VersionTextCase{"InternalName", "syncstatus"},
+                    VersionTextCase{"FileDescription",
+                                    "Reports whether the Scheduler's and Kest's databases agree, "
+                                    "table by table"}),
+    [](const testing::TestParamInfo<VersionTextCase>& p) { return std::string(p.param.name); });
+
+TEST(VersionResource, FixedPartHoldsTheVersionNumbers) {
+  const std::vector<char> info = version_info();
+  ASSERT_FALSE(info.empty()) << "no version resource: " << ::GetLastError();
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueW(info.data(), L"\\", &value, &length));
+  ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  // 1.0 and .0.0, major and minor in the high and low half of each word.
+  EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwFileVersionLS, 0x00000000u);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
+  EXPECT_EQ(fixed->dwProductVersionLS, 0x00000000u);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+  EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS_NT_WINDOWS32));
+}
+
+TEST(ApplicationManifest, IsResourceOneOfTypeManifest) {
+  const HMODULE module =
+      ::LoadLibraryExW(program_under_test().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr) << ::GetLastError();
+  // Type 24 is RT_MANIFEST; id 1 the one that Windows reads at process start.
+  const HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  std::string manifest;
+  if (found != nullptr) {
+    const HGLOBAL loaded = ::LoadResource(module, found);
+    const void* bytes = loaded == nullptr ? nullptr : ::LockResource(loaded);
+    if (bytes != nullptr) {
+      manifest.assign(static_cast<const char*>(bytes), ::SizeofResource(module, found));
+    }
+  }
+  ::FreeLibrary(module);
+  ASSERT_NE(found, nullptr) << "no manifest";
+  for (const char* part : {
+           R"(<requestedExecutionLevel level="asInvoker" uiAccess="false"/>)",
+           R"(<longPathAware xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">)"
+           R"(true</longPathAware>)",
+           R"(<supportedOS Id="{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"/>)",  // Windows 7
+           R"(<supportedOS Id="{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}"/>)",  // Windows 8
+           R"(<supportedOS Id="{1f676c76-80e1-4239-95bb-83d0f6d0da78}"/>)",  // Windows 8.1
+           R"(<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>)",  // Windows 10, 11
+       }) {
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
+  }
+}
 
 }  // namespace
 }  // namespace syncstatus::test

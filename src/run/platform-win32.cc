@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "run/open_path.h"
 #include "run/platform.h"
 #include "run/stop-win32.h"
 
@@ -159,7 +160,7 @@ ListingFile::~ListingFile() {
 std::error_code ListingFile::open(const std::filesystem::path& path) {
   // Without FILE_FLAG_BACKUP_SEMANTICS a directory cannot be opened at all,
   // so it is refused here with "access denied".
-  const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ,
+  const HANDLE handle = ::CreateFileW(path_to_open(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_error();
@@ -208,8 +209,9 @@ std::error_code ReportFile::open(const std::filesystem::path& path) {
   // the rollback record read the bytes before the section;
   // FILE_READ_ATTRIBUTES lets size() work. Sharing everything lets others
   // read (and append) during a run.
+  const std::wstring name = path_to_open(path);
   const HANDLE handle = ::CreateFileW(
-      path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+      name.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
       kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_error();
   handle_ = value_of(handle);

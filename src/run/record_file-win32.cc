@@ -2,6 +2,7 @@
 // file, not a link or other reparse point, made without replacing anything.
 #include <windows.h>
 
+#include "run/open_path.h"
 #include "run/platform.h"
 
 namespace syncstatus {
@@ -14,11 +15,11 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 }  // namespace
 
-std::optional<std::string> read_record_file(const std::filesystem::path& path,
-                                            const ReportFile&, bool& untrusted) {
+std::optional<std::string> read_record_file(const std::filesystem::path& path, const ReportFile&,
+                                            bool& untrusted) {
   untrusted = false;
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  const HANDLE file = ::CreateFileW(path_to_open(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();
     untrusted = code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND;
@@ -47,20 +48,21 @@ std::optional<std::string> read_record_file(const std::filesystem::path& path,
 }
 
 bool create_record_file(const std::filesystem::path& path, std::string_view content) {
-  const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE file =
+      ::CreateFileW(path_to_open(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  const bool ok = ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written,
-                              nullptr) &&
-                  written == content.size();
+  const bool ok =
+      ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+      written == content.size();
   const bool closed = ::CloseHandle(file);
-  if (!ok || !closed) ::DeleteFileW(path.c_str());
+  if (!ok || !closed) ::DeleteFileW(path_to_open(path).c_str());
   return ok && closed;
 }
 
 void remove_record_file(const std::filesystem::path& path) {
-  ::DeleteFileW(path.c_str());
+  ::DeleteFileW(path_to_open(path).c_str());
 }
 
 }  // namespace syncstatus
