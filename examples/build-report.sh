@@ -1,45 +1,42 @@
 #!/usr/bin/env bash
-# Builds syncstatus, then makes one report from the example exports: for each
-# table, diff the Kest export against the Scheduler export and append that
-# table's status section. Prints the report and leaves it in
+# Builds syncstatus and makes one report from the example exports with the
+# shipped script for all tables, syncstatus-report-all, run in examples/ as
+# a job would run it. Prints the report and leaves it in
 # examples/out/report.txt.
 #
 #   bash examples/build-report.sh [PROGRAM [OUTDIR]]
 #
-# PROGRAM defaults to the freshly built build/syncstatus, OUTDIR to
-# examples/out.
+# Without PROGRAM it first installs, from Debian's packages, what building
+# needs and the machine lacks (scripts/install-deps.sh --build), builds the
+# program without its tests in build-example/ and installs it there, in
+# build-example/stage/, so the script runs from bin/ beside the program.
+# With PROGRAM it runs the script from the source tree with that program.
+# OUTDIR defaults to examples/out.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 
 program=${1:-}
 if [[ -z $program ]]; then
-  if [[ ! -f $top/build/CMakeCache.txt ]]; then
-    cmake -S "$top" -B "$top/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  fi
-  cmake --build "$top/build" --target syncstatus >/dev/null
-  program=$top/build/syncstatus
+  bash "$top/scripts/install-deps.sh" --build
+  build=$top/build-example
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DSYNCSTATUS_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$build" >/dev/null
+  cmake --install "$build" --prefix "$build/stage" >/dev/null
+  report_all=("$build/stage/bin/syncstatus-report-all")
+else
+  # The script takes syncstatus from PATH when none is beside it.
+  program=$(cd "$(dirname "$program")" && pwd)/$(basename "$program")
+  report_all=(env "PATH=$(dirname "$program"):$PATH" "$top/packaging/syncstatus-report-all")
 fi
 
 out=${2:-$here/out}
 mkdir -p "$out"
+out=$(cd "$out" && pwd)
 report=$out/report.txt
 rm -f "$report"
 
-# One run per table, in catalogue order; tables without exports are skipped.
-for key in kemployee kunits ksetupstates kqteams kmachines kitems kcustitems kroutings \
-  kcustroutings kmpsorders kprporders kmrporders ksfcorders kitemstock kcustitemstock kpurorders; do
-  kest=$here/kest/$key.txt
-  scheduler=$here/scheduler/$key.txt
-  [[ -f $kest && -f $scheduler ]] || continue
-  # diff exits 1 when the exports differ; only 2 means trouble.
-  status=0
-  diff "$kest" "$scheduler" >"$out/$key.diff" || status=$?
-  if ((status > 1)); then
-    echo "build-report: diff failed for $key" >&2
-    exit 1
-  fi
-  "$program" "$report" "$out/$key.diff" "$key"
-done
-
+# Tables without exports are skipped, each with a note on standard error.
+(cd "$here" && "${report_all[@]}" "$report")
 cat "$report"

@@ -1,14 +1,23 @@
 #!/usr/bin/env bash
 # Installs from Debian's packages what building and testing needs, skipping
 # what is already there. Run as root (or with sudo) on a Debian 12 machine.
+#   install-deps.sh           everything the whole suite needs
+#   install-deps.sh --build   only what building the program needs
 set -euo pipefail
 
+build_packages=(cmake ninja-build g++ diffutils)  # the program, and diff for its examples
 packages=(
-  cmake ninja-build g++ libgtest-dev   # the program and its tests
-  googletest g++-mingw-w64-x86-64-posix wine64  # the Windows build, tested under Wine
-  clang libclang-rt-14-dev             # sanitizers and the fuzz target
-  time diffutils                       # the benchmark and the examples
+  "${build_packages[@]}"
+  libgtest-dev googletest               # the tests
+  g++-mingw-w64-x86-64-posix wine64     # the Windows build, tested under Wine
+  clang libclang-rt-14-dev              # sanitizers and the fuzz target
+  time                                  # the benchmark
 )
+case ${1:-} in
+  "") ;;
+  --build) packages=("${build_packages[@]}") ;;
+  *) echo "usage: install-deps.sh [--build]" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${packages[@]}"; do

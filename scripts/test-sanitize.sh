@@ -10,7 +10,7 @@ build=${SYNCSTATUS_ASAN_BUILD:-build-asan}
 # GoogleTest is built from Debian's sources with the same compiler, so that
 # no part of a test binary comes from another toolchain's build.
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSYNCSTATUS_SANITIZE=address,undefined \
+  -DSYNCSTATUS_BUILD_TESTS=ON -DSYNCSTATUS_SANITIZE=address,undefined \
   -DSYNCSTATUS_GTEST_SOURCE_DIR=/usr/src/googletest
 cmake --build "$build" -j "$jobs"
 

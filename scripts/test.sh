@@ -12,7 +12,9 @@ step "Dependencies"
 bash scripts/install-deps.sh
 
 step "Linux build and tests"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+# Tests on explicitly: a build folder configured without them must not
+# pass by running nothing.
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DSYNCSTATUS_BUILD_TESTS=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 

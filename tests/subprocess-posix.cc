@@ -5,18 +5,42 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <stdexcept>
 
 #include "subprocess.h"
 #include "test_files.h"
+
+extern char** environ;
 
 namespace syncstatus::test {
 
 const int kExitMinusOne = 255;
 
 namespace {
+
 std::atomic<int> next_id{0};
+
+// The test's environment with `changes` applied, as NAME=value entries.
+std::vector<std::string> environment_with(
+    const std::vector<std::pair<std::string, std::string>>& changes) {
+  std::vector<std::string> entries;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const char* equals = std::strchr(*entry, '=');
+    const std::size_t name_length = equals ? static_cast<std::size_t>(equals - *entry) : 0;
+    bool replaced = false;
+    for (const auto& [name, value] : changes) {
+      if (name.size() == name_length && name.compare(0, name_length, *entry, name_length) == 0) {
+        replaced = true;
+      }
+    }
+    if (!replaced) entries.emplace_back(*entry);
+  }
+  for (const auto& [name, value] : changes) entries.push_back(name + "=" + value);
+  return entries;
 }
+
+}  // namespace
 
 Process::Process(const std::filesystem::path& program, const std::vector<std::string>& args,
                  const std::filesystem::path& scratch, const ProcessOptions& options) {
@@ -29,6 +53,12 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
   std::vector<std::string> copies(args);
   for (std::string& arg : copies) argv.push_back(arg.data());
   argv.push_back(nullptr);
+  // Built before the fork: the child only calls what is safe after one.
+  std::vector<std::string> env_entries = environment_with(options.environment);
+  std::vector<char*> envp;
+  for (std::string& entry : env_entries) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+  const std::string directory = options.working_directory.string();
 
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
@@ -40,14 +70,12 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
-    if (options.working_directory && ::chdir(options.working_directory->c_str()) != 0) {
-      ::_exit(126);
-    }
     if (options.file_size_limit) {
       const rlimit limit{*options.file_size_limit, *options.file_size_limit};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
-    ::execv(argv[0], argv.data());
+    if (!directory.empty() && ::chdir(directory.c_str()) != 0) ::_exit(126);
+    ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
   handle_ = pid;

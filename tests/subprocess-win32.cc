@@ -2,7 +2,10 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <cwchar>
+#include <cwctype>
 #include <stdexcept>
+#include <string_view>
 
 #include "subprocess.h"
 #include "test_files.h"
@@ -53,6 +56,39 @@ std::wstring quote_argument(const std::wstring& arg) {
   return quoted;
 }
 
+bool same_name(std::wstring_view a, std::wstring_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+  }
+  return true;
+}
+
+// The test's environment with `changes` applied, as a block for
+// CreateProcessW: NAME=value entries, each ended by a NUL, then one more.
+// Names are compared without regard to case, as Windows does.
+std::wstring environment_block(const std::vector<std::pair<std::string, std::string>>& changes) {
+  std::wstring block;
+  wchar_t* const strings = ::GetEnvironmentStringsW();
+  for (const wchar_t* entry = strings; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+    const std::wstring_view text(entry);
+    // Entries such as "=C:=C:\" name a drive's folder; their name starts past the first '='.
+    const std::size_t equals = text.find(L'=', 1);
+    const std::wstring_view name = text.substr(0, equals);
+    bool replaced = false;
+    for (const auto& change : changes) {
+      if (same_name(name, wide_of(change.first))) replaced = true;
+    }
+    if (!replaced) block.append(text).push_back(L'\0');
+  }
+  ::FreeEnvironmentStringsW(strings);
+  for (const auto& [name, value] : changes) {
+    block.append(wide_of(name) + L"=" + wide_of(value)).push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  return block;
+}
+
 HANDLE open_inheritable(const std::wstring& path, DWORD access, DWORD disposition) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   const HANDLE handle =
@@ -88,8 +124,9 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
   startup.hStdInput = in;
   startup.hStdOutput = out;
   startup.hStdError = err;
-  const wchar_t* directory =
-      options.working_directory ? options.working_directory->c_str() : nullptr;
+  std::wstring environment;
+  if (!options.environment.empty()) environment = environment_block(options.environment);
+  const std::wstring directory = options.working_directory.wstring();
   PROCESS_INFORMATION process = {};
   BOOL started = FALSE;
   DWORD error = 0;
@@ -97,8 +134,10 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
   // error that the next try does not meet; a few tries keep the tests about
   // the program, not about Wine.
   for (int attempt = 0; attempt < 5; ++attempt) {
-    started = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0,
-                               nullptr, directory, &startup, &process);
+    started = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                               CREATE_UNICODE_ENVIRONMENT,
+                               environment.empty() ? nullptr : environment.data(),
+                               directory.empty() ? nullptr : directory.c_str(), &startup, &process);
     error = ::GetLastError();
     if (started || error != ERROR_INTERNAL_ERROR) break;
     ::Sleep(100);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace syncstatus::test {
@@ -27,8 +28,11 @@ extern const int kExitMinusOne;
 struct ProcessOptions {
   /// A file-size limit (RLIMIT_FSIZE) for the process, in bytes; POSIX only.
   std::optional<std::uint64_t> file_size_limit;
-  /// The folder the process starts in, instead of the test's own.
-  std::optional<std::filesystem::path> working_directory;
+  /// The folder the process starts in; empty: the test's own.
+  std::filesystem::path working_directory;
+  /// Variables set in the process's environment (name, UTF-8 value), over
+  /// those it inherits from the test.
+  std::vector<std::pair<std::string, std::string>> environment;
 };
 
 /// A process started with `args` (UTF-8), its output going to files in
