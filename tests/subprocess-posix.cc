@@ -74,6 +74,10 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
       const rlimit limit{*options.file_size_limit, *options.file_size_limit};
       ::setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.address_space_limit) {
+      const rlimit limit{*options.address_space_limit, *options.address_space_limit};
+      ::setrlimit(RLIMIT_AS, &limit);
+    }
     if (!directory.empty() && ::chdir(directory.c_str()) != 0) ::_exit(126);
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);

@@ -104,8 +104,8 @@ HANDLE open_inheritable(const std::wstring& path, DWORD access, DWORD dispositio
 
 Process::Process(const std::filesystem::path& program, const std::vector<std::string>& args,
                  const std::filesystem::path& scratch, const ProcessOptions& options) {
-  if (options.file_size_limit) {
-    throw std::logic_error("a file-size limit is a POSIX feature; Windows has none");
+  if (options.file_size_limit || options.address_space_limit) {
+    throw std::logic_error("resource limits are a POSIX feature; Windows has none");
   }
   const int id = next_id++;
   out_path_ = scratch / ("out-" + std::to_string(id));

@@ -28,6 +28,8 @@ extern const int kExitMinusOne;
 struct ProcessOptions {
   /// A file-size limit (RLIMIT_FSIZE) for the process, in bytes; POSIX only.
   std::optional<std::uint64_t> file_size_limit;
+  /// A limit of its address space (RLIMIT_AS), in bytes; POSIX only.
+  std::optional<std::uint64_t> address_space_limit;
   /// The folder the process starts in; empty: the test's own.
   std::filesystem::path working_directory;
   /// Variables set in the process's environment (name, UTF-8 value), over
@@ -48,6 +50,10 @@ class Process {
 
   /// Waits for the process to end and collects its output.
   ProcessResult wait();
+
+  /// The host's handle of the running process: its pid on POSIX, its process
+  /// handle on Windows; for tests that stop it.
+  std::intptr_t native_handle() const { return handle_; }
 
  private:
   std::intptr_t handle_ = -1;
