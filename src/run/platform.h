@@ -89,8 +89,7 @@ class ReportFile final : public ByteSink {
   std::error_code size(std::uint64_t& size);
 
   /// Reads up to `size` bytes at `offset` into `buffer`; returns how many.
-  std::size_t read_at(std::uint64_t offset, char* buffer, std::size_t size,
-                      std::error_code& error);
+  std::size_t read_at(std::uint64_t offset, char* buffer, std::size_t size, std::error_code& error);
 
   bool write(const char* data, std::size_t size, std::error_code& error) override;
 

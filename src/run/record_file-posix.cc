@@ -53,8 +53,7 @@ std::optional<std::string> read_record_file(const std::filesystem::path& path,
 }
 
 bool create_record_file(const std::filesystem::path& path, std::string_view content) {
-  const int fd =
-      ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return false;
   bool written = true;
   while (!content.empty()) {

@@ -17,7 +17,8 @@ bool describe(ReportFile& report, std::uint64_t at, RollbackData& data) {
   data.file = identity->file;
   data.born = identity->born;
   if (at > data.size) return true;  // too small: fits no record; tail unused
-  const std::size_t tail_size = static_cast<std::size_t>(std::min<std::uint64_t>(at, kRecordTailSize));
+  const std::size_t tail_size =
+      static_cast<std::size_t>(std::min<std::uint64_t>(at, kRecordTailSize));
   data.tail.resize(tail_size);
   std::error_code error;
   return report.read_at(at - tail_size, data.tail.data(), tail_size, error) == tail_size;
@@ -27,6 +28,7 @@ bool describe(ReportFile& report, std::uint64_t at, RollbackData& data) {
 
 RollbackRecord::RollbackRecord(const std::filesystem::path& report_path) : path_(report_path) {
   path_ += ".syncstatus-rollback";
+  content_.reserve(kMaxRecordSize);
 }
 
 std::error_code RollbackRecord::recover(ReportFile& report, std::uint64_t& removed) {
@@ -37,10 +39,10 @@ std::error_code RollbackRecord::recover(ReportFile& report, std::uint64_t& remov
   const std::optional<RollbackData> record = decode_rollback(*content);
   RollbackData now;
   if (record && describe(report, record->size, now)) {
-    std::string after(static_cast<std::size_t>(std::min<std::uint64_t>(
-                          now.size >= record->size ? now.size - record->size : 0,
-                          kSectionStart.size())),
-                      '\0');
+    std::string after(
+        static_cast<std::size_t>(std::min<std::uint64_t>(
+            now.size >= record->size ? now.size - record->size : 0, kSectionStart.size())),
+        '\0');
     std::error_code error;
     if (report.read_at(record->size, after.data(), after.size(), error) == after.size() &&
         record_fits(*record, now, after) && now.size > record->size) {
@@ -57,8 +59,8 @@ std::error_code RollbackRecord::recover(ReportFile& report, std::uint64_t& remov
 bool RollbackRecord::create(ReportFile& report, std::uint64_t size) {
   RollbackData data;
   if (!describe(report, size, data) || data.size != size) return false;
-  data.size = size;
-  made_ = create_record_file(path_, encode_rollback(data));
+  encode_rollback(data, content_);
+  made_ = create_record_file(path_, content_);
   return made_;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include "run/platform.h"
@@ -45,6 +46,8 @@ class RollbackRecord {
 
  private:
   std::filesystem::path path_;
+  // The record's text, its room taken before the report is touched.
+  std::string content_;
   bool made_ = false;
 };
 

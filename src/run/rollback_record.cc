@@ -12,9 +12,11 @@ constexpr std::string_view kEnd = "end\n";
 constexpr char kHex[] = "0123456789abcdef";
 
 void put_number(std::string& out, std::string_view name, std::uint64_t value) {
+  char digits[24];
+  const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
   out += name;
   out += ' ';
-  out += std::to_string(value);
+  out.append(digits, end);
   out += '\n';
 }
 
@@ -45,7 +47,13 @@ int hex_value(char c) {
 }  // namespace
 
 std::string encode_rollback(const RollbackData& data) {
-  std::string out(kMagic);
+  std::string out;
+  encode_rollback(data, out);
+  return out;
+}
+
+void encode_rollback(const RollbackData& data, std::string& out) {
+  out.assign(kMagic);
   put_number(out, "device", data.device);
   put_number(out, "file", data.file);
   put_number(out, "born", data.born);
@@ -58,7 +66,6 @@ std::string encode_rollback(const RollbackData& data) {
   }
   out += '\n';
   out += kEnd;
-  return out;
 }
 
 std::optional<RollbackData> decode_rollback(std::string_view in) {

@@ -31,6 +31,13 @@ inline constexpr std::string_view kSectionStart = "\r\nStatus of ";
 /// The record's content: a few lines of text, the same on every host.
 std::string encode_rollback(const RollbackData& data);
 
+/// The same into `out`, which keeps its capacity: a run reserves it before it
+/// touches the report.
+void encode_rollback(const RollbackData& data, std::string& out);
+
+/// The most that encode_rollback() writes.
+inline constexpr std::size_t kMaxRecordSize = 512;
+
 /// The record that `content` holds; nothing when it is not a whole, valid
 /// record (a run may have died while writing it).
 std::optional<RollbackData> decode_rollback(std::string_view content);
