@@ -194,9 +194,17 @@ TEST(UsageText, IsTheWholeUsage) {
             "  kcustitemstock  Customized Item Stock Level\n"
             "  kpurorders      Purchase Order\n"
             "\n"
+            "Check diff's exit status (0 or 1) before the run: a diff that failed wrote\n"
+            "nothing, and an empty listing means agreement.\n"
+            "\n"
+            "A run appends its whole section or leaves REPORT as it was, also when it\n"
+            "is interrupted; what a killed run left is removed by the next run, through\n"
+            "the record REPORT.syncstatus-rollback kept beside the report meanwhile.\n"
+            "\n"
             "Exit status: 0 when the section was appended; 1 when the listing or the\n"
-            "report could not be opened or read (the report is left as it was); 2 for\n"
-            "a usage error; -1 (255) when writing or closing the report failed.\n");
+            "report could not be opened or read, or they are the same file (the report\n"
+            "is left as it was); 2 for a usage error; -1 (255) when writing or closing\n"
+            "the report failed.\n");
 }
 
 TEST(UsageText, ShowsTheWindowsHelpOptionWithItsConventions) {
