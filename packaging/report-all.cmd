@@ -6,7 +6,7 @@ rem kest\KEY.txt and scheduler\KEY.txt, Kest first, and hands the listing to
 rem syncstatus.exe:
 rem
 rem   diff --strip-trailing-cr --text kest\KEY.txt scheduler\KEY.txt > LISTING
-rem   syncstatus.exe REPORT LISTING KEY
+rem   syncstatus.exe -- REPORT LISTING KEY
 rem
 rem Run it in the folder that holds kest\ and scheduler\:
 rem
@@ -116,7 +116,8 @@ goto :eof
 set /a FAILED+=1
 goto :eof
 :append
-"%SYNCSTATUS%" "%REPORT%" "%LISTING%" %1
+rem "--": a report name that starts with "-" is still the report.
+"%SYNCSTATUS%" -- "%REPORT%" "%LISTING%" %1
 set "SYNC_STATUS=%ERRORLEVEL%"
 del "%LISTING%" 2>nul
 if "%SYNC_STATUS%"=="0" goto :appended

@@ -227,7 +227,16 @@ INSTANTIATE_TEST_SUITE_P(
              kEmployeeAgreed + kUnitsDiffer + kOrdersDiffer,
              "syncstatus-report-all: appended 3 of 16 tables to \"a report & (100%).txt\"\n",
              kSkippedBetween,
-             {"a report & (100%).txt", "kest", "scheduler"}}),
+             {"a report & (100%).txt", "kest", "scheduler"}},
+        // A report name that looks like an option is still the report.
+        Case{"ReportNameStartingWithADash",
+             exports(),
+             "-report.txt",
+             0,
+             kEmployeeAgreed + kUnitsDiffer + kOrdersDiffer,
+             "syncstatus-report-all: appended 3 of 16 tables to \"-report.txt\"\n",
+             kSkippedBetween,
+             {"-report.txt", "kest", "scheduler"}}),
     [](const testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
 
 TEST_F(ReportAll, LeftoverReadOnlyListingStaysAsItWas) {

@@ -226,7 +226,16 @@ INSTANTIATE_TEST_SUITE_P(
              kEmployeeAgreed + kUnitsDiffer + kOrdersDiffer,
              "report-all: appended 3 of 16 tables to \"a report & (1) ^.txt\"\r\n",
              kSkippedBetween,
-             {"a report & (1) ^.txt", "kest", "scheduler"}}),
+             {"a report & (1) ^.txt", "kest", "scheduler"}},
+        // A report name that looks like an option is still the report.
+        Case{"ReportNameStartingWithADash",
+             exports(),
+             "-report.txt",
+             0,
+             kEmployeeAgreed + kUnitsDiffer + kOrdersDiffer,
+             "report-all: appended 3 of 16 tables to \"-report.txt\"\r\n",
+             kSkippedBetween,
+             {"-report.txt", "kest", "scheduler"}}),
     [](const testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
 
 // The old script wrote listing.txt in the current folder and took a failed
