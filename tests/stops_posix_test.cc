@@ -301,6 +301,31 @@ TEST_F(Records, ClosedStandardStreamsTakeNoMessage) {
   EXPECT_EQ(read_file(file("report.txt")), kEarlier + kRoutings);
 }
 
+// A user who may write the report but not create files beside it gets the
+// section appended all the same, without a record.
+TEST_F(Records, NoRightToMakeARecordStillAppends) {
+  if (::geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) {
+    GTEST_SKIP() << "needs root and setpriv to run as another user";
+  }
+  fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::group_read |
+                                   fs::perms::group_exec | fs::perms::others_read |
+                                   fs::perms::others_exec);
+  fs::permissions(
+      file("report.txt"),
+      fs::perms::all & ~(fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec));
+  write_file(file("listing.txt"), kListing);
+  const ProcessResult r =
+      Process("/usr/bin/setpriv",
+              {"--reuid=65534", "--regid=65534", "--clear-groups", utf8(program_under_test()),
+               report(), arg("listing.txt"), "kroutings"},
+              dir_.path())
+          .wait();
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(file("report.txt")), kEarlier + kRoutings);
+  EXPECT_FALSE(fs::exists(record()));
+}
+
 // Something in the record's place that this run may not trust: it is neither
 // followed nor removed, and the report is not cut; the run goes on without a
 // record of its own.
