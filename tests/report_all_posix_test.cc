@@ -73,7 +73,10 @@ Files exports(const Files& changes = {}) {
       {"kest/kemployee.txt", kEmployeeExport}, {"scheduler/kemployee.txt", kEmployeeExport},
       {"kest/kunits.txt", kUnitsKest},         {"scheduler/kunits.txt", kUnitsScheduler},
       {"kest/kpurorders.txt", kOrdersKest},    {"scheduler/kpurorders.txt", kOrdersScheduler}};
-  for (const auto& [path, bytes] : changes) {
+  for (const auto& change : changes) {
+    // Named, not bound: a lambda may not capture a structured binding.
+    const std::string& path = change.first;
+    const std::string& bytes = change.second;
     const auto at = std::find_if(files.begin(), files.end(),
                                  [&](const auto& file) { return file.first == path; });
     if (at == files.end()) {

@@ -66,7 +66,10 @@ Files exports(const Files& changes = {}) {
       {"kest/kemployee.txt", kEmployeeExport}, {"scheduler/kemployee.txt", kEmployeeExport},
       {"kest/kunits.txt", "KG;Kilogram\n"},    {"scheduler/kunits.txt", "M;Metre\n"},
       {"kest/kpurorders.txt", "PO-1;200\n"},   {"scheduler/kpurorders.txt", "PO-2;10\n"}};
-  for (const auto& [path, bytes] : changes) {
+  for (const auto& change : changes) {
+    // Named, not bound: a lambda may not capture a structured binding.
+    const std::string& path = change.first;
+    const std::string& bytes = change.second;
     const auto at = std::find_if(files.begin(), files.end(),
                                  [&](const auto& file) { return file.first == path; });
     if (at == files.end()) {

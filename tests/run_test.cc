@@ -192,8 +192,8 @@ void expect_output(const std::string& output, const Output& expected, const char
       EXPECT_EQ(rest.rfind("Usage: syncstatus [--] REPORT LISTING KEY\n", 0), 0u) << rest;
       EXPECT_NE(rest.find("  kroutings       Routing\n"), std::string::npos) << rest;
       EXPECT_TRUE(
-          rest.ends_with("a usage error; -1 (255) when writing or closing the report "
-                         "failed.\n"))
+          rest.ends_with("2 for a usage error; -1 (255) when writing or closing\n"
+                         "the report failed.\n"))
           << rest;
       break;
     case Then::kReason:

@@ -172,7 +172,7 @@ std::optional<FileIdentity> ReportFile::identity() const {
   return identity_of(fd_of(handle_));
 }
 
-std::error_code ReportFile::lock(bool& locked, void (*on_wait)(void*), void* context) {
+std::error_code ReportFile::lock(bool& locked, std::string_view notice) {
   locked = false;
   // Devices and pipes have no locks, and need none.
   if (!is_disk_file()) return {};
@@ -204,7 +204,7 @@ std::error_code ReportFile::lock(bool& locked, void (*on_wait)(void*), void* con
       std::this_thread::sleep_for(kLockPoll);
       continue;
     }
-    on_wait(context);
+    write_stderr(notice);
     while (::fcntl(fd_of(handle_), wait_lock, &range) != 0) {
       if (errno != EINTR) return last_error();
     }

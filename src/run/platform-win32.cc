@@ -228,7 +228,7 @@ std::optional<FileIdentity> ReportFile::identity() const {
   return identity_of(handle_of(handle_));
 }
 
-std::error_code ReportFile::lock(bool& locked, void (*on_wait)(void*), void* context) {
+std::error_code ReportFile::lock(bool& locked, std::string_view notice) {
   locked = false;
   // Devices and pipes have no locks, and need none.
   if (!is_disk_file()) return {};
@@ -258,7 +258,7 @@ std::error_code ReportFile::lock(bool& locked, void (*on_wait)(void*), void* con
       ::Sleep(kLockPollMs);
       continue;
     }
-    on_wait(context);
+    write_stderr(notice);
     flags = LOCKFILE_EXCLUSIVE_LOCK;
   }
   locked = true;

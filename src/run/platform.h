@@ -79,11 +79,11 @@ class ReportFile final : public ByteSink {
 
   /// Waits for the exclusive right to append, shared by all runs on this
   /// report on every host (one byte far beyond the end, locked for writing),
-  /// and holds it until close(). Reading the report is never blocked. Calls
-  /// `on_wait` once should the wait take more than about a second. Sets
-  /// `locked` to false, without an error, on a file system without locks:
-  /// the run goes on unlocked.
-  std::error_code lock(bool& locked, void (*on_wait)(void* context), void* context);
+  /// and holds it until close(). Reading the report is never blocked. Writes
+  /// `notice` to standard error once should the wait take more than about a
+  /// second. Sets `locked` to false, without an error, on a file system
+  /// without locks: the run goes on unlocked.
+  std::error_code lock(bool& locked, std::string_view notice);
 
   /// The file's current size, the point to restore should the run fail.
   std::error_code size(std::uint64_t& size);

@@ -36,13 +36,6 @@ void complain(std::string_view what, const Argument& file, const std::error_code
                "': " + reason.message() + "\n");
 }
 
-// Told once when a run has waited about a second for another run's lock.
-void say_waiting(void* report_path) {
-  const auto& path = *static_cast<const Argument*>(report_path);
-  write_stderr("syncstatus: waiting for another run on report '" + escape_for_message(path.text) +
-               "'\n");
-}
-
 /// What undoes a run's section: the report's size before it, and its
 /// rollback record.
 class Undo {
@@ -116,8 +109,9 @@ int append_section(const Argument& report_path, const Argument& listing_path,
     }
   }
   bool locked = false;
-  if (const std::error_code error =
-          report.lock(locked, say_waiting, const_cast<Argument*>(&report_path))) {
+  const std::string notice = "syncstatus: waiting for another run on report '" +
+                             escape_for_message(report_path.text) + "'\n";
+  if (const std::error_code error = report.lock(locked, notice)) {
     complain("cannot lock report", report_path, error);
     return kExitFailure;
   }
