@@ -65,6 +65,41 @@ TEST_F(Run, EveryByteIsData) {
             "   Missing in Kest:        d"s);
 }
 
+// A dash reads standard input as bytes, on every host: CR LF is the line's
+// end, a byte 26 inside is data and only the very last one is dropped, as in
+// a file; no text mode comes between.
+TEST_F(Run, DashReadsStandardInputAsBytes) {
+  write_file(file("input.txt"), "3c3\r\n< 8 Drill\x1a 10\r\n---\r\n> 8 Drill 12\r\n\x1a");
+  ProcessOptions options;
+  options.standard_input = file("input.txt");
+  const ProcessResult r = run({arg("report.txt"), "-", "kroutings"}, options);
+  EXPECT_EQ(r.exit_status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(file("report.txt")),
+            "\r\nStatus of Routings: \r\n   Databases NOT Synchronized! \r\n"
+            "   Missing in Scheduler:   8 Drill\x1a 10\r\n"
+            "   Missing in Kest:        8 Drill 12\r\n");
+
+  // The null device is an empty listing.
+  const ProcessResult empty = run({arg("report.txt"), "-", "kunits"});
+  EXPECT_EQ(empty.exit_status, 0) << empty.err;
+  EXPECT_TRUE(read_file(file("report.txt")).ends_with(kUnitsAgreed));
+}
+
+// The same file as report and listing, by the same name or a hard link, is
+// refused: the run would read its own growing output.
+TEST_F(Run, ReportThatIsItsOwnListingIsRefused) {
+  write_file(file("report.txt"), "< looks like an item\r\n");
+  std::filesystem::create_hard_link(file("report.txt"), file("hard.txt"));
+  for (const char* listing : {"report.txt", "hard.txt"}) {
+    const ProcessResult r = run({arg("report.txt"), arg(listing), "kunits"});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "syncstatus: report '" + arg("report.txt") + "' and listing '" + arg(listing) +
+                         "' are the same file\n");
+    EXPECT_EQ(read_file(file("report.txt")), "< looks like an item\r\n");
+  }
+}
+
 TEST_F(Run, LongLinesStayWhole) {
   const std::string record(300000, 'r');
   write_file(file("listing.txt"), "< " + record + "\n> x\n");

@@ -59,11 +59,13 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
   for (std::string& entry : env_entries) envp.push_back(entry.data());
   envp.push_back(nullptr);
   const std::string directory = options.working_directory.string();
+  const std::string input =
+      options.standard_input.empty() ? "/dev/null" : options.standard_input.string();
 
   const pid_t pid = ::fork();
   if (pid < 0) throw std::runtime_error("fork failed");
   if (pid == 0) {
-    const int in = ::open("/dev/null", O_RDONLY);
+    const int in = ::open(input.c_str(), O_RDONLY);
     const int out = ::open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) ::_exit(126);

@@ -115,7 +115,9 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
   std::wstring command_line = L"\"" + program.wstring() + L"\"";
   for (const std::string& arg : args) command_line += L" " + quote_argument(wide_of(arg));
 
-  const HANDLE in = open_inheritable(L"NUL", GENERIC_READ, OPEN_EXISTING);
+  const HANDLE in =
+      open_inheritable(options.standard_input.empty() ? L"NUL" : options.standard_input.wstring(),
+                       GENERIC_READ, OPEN_EXISTING);
   const HANDLE out = open_inheritable(out_path_.wstring(), GENERIC_WRITE, CREATE_ALWAYS);
   const HANDLE err = open_inheritable(err_path_.wstring(), GENERIC_WRITE, CREATE_ALWAYS);
   STARTUPINFOW startup = {};

@@ -30,6 +30,8 @@ struct ProcessOptions {
   std::optional<std::uint64_t> file_size_limit;
   /// A limit of its address space (RLIMIT_AS), in bytes; POSIX only.
   std::optional<std::uint64_t> address_space_limit;
+  /// The file that standard input reads; empty: the null device.
+  std::filesystem::path standard_input;
   /// The folder the process starts in; empty: the test's own.
   std::filesystem::path working_directory;
   /// Variables set in the process's environment (name, UTF-8 value), over
@@ -38,7 +40,7 @@ struct ProcessOptions {
 };
 
 /// A process started with `args` (UTF-8), its output going to files in
-/// `scratch`; standard input is empty.
+/// `scratch`; standard input is empty unless `options` name a file.
 class Process {
  public:
   Process(const std::filesystem::path& program, const std::vector<std::string>& args,
