@@ -10,6 +10,7 @@ packages=(
   "${build_packages[@]}"
   libgtest-dev googletest               # the tests
   g++-mingw-w64-x86-64-posix wine64     # the Windows build, tested under Wine
+  python3                               # Linux and Wine runs on one report, and the benchmark
   clang libclang-rt-14-dev              # sanitizers and the fuzz target
   time                                  # the benchmark
 )

@@ -37,3 +37,9 @@ fi
 "$wine" wineboot </dev/null >>"$build/wineboot.log" 2>&1
 
 ctest --test-dir "$build" --output-on-failure -j "$jobs" </dev/null
+
+# Linux and Windows runs on one report take turns: the native program from
+# scripts/test.sh's build (skipped when there is none) with this build's.
+native=${SYNCSTATUS_NATIVE_BUILD:-build}/syncstatus
+python3 tests/mixed_hosts.py --native "$native" --windows "$build/syncstatus.exe" --wine "$wine" \
+  </dev/null

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "run_fixture.h"
+#include "win32_handle.h"
 
 namespace syncstatus::test {
 namespace {
@@ -17,22 +18,6 @@ const std::string kBefore = "earlier runs\r\n";
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 class RunWin32 : public RunFixture {};
-
-/// Owns a handle; closes it at the end of the scope.
-class Handle {
- public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  ~Handle() {
-    if (valid()) ::CloseHandle(handle_);
-  }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
 
 std::string read_through(HANDLE handle) {
   LARGE_INTEGER start = {};

@@ -116,6 +116,10 @@ ProcessResult Process::wait() {
   return result;
 }
 
+std::string Process::err_so_far() const {
+  return read_file(err_path_);
+}
+
 std::filesystem::path program_under_test() {
   const char* program = std::getenv("SYNCSTATUS_PROGRAM");
   if (program == nullptr) throw std::runtime_error("SYNCSTATUS_PROGRAM is not set");

@@ -129,6 +129,8 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
   std::wstring environment;
   if (!options.environment.empty()) environment = environment_block(options.environment);
   const std::wstring directory = options.working_directory.wstring();
+  DWORD flags = CREATE_UNICODE_ENVIRONMENT;
+  if (options.new_process_group) flags |= CREATE_NEW_PROCESS_GROUP;
   PROCESS_INFORMATION process = {};
   BOOL started = FALSE;
   DWORD error = 0;
@@ -136,8 +138,7 @@ Process::Process(const std::filesystem::path& program, const std::vector<std::st
   // error that the next try does not meet; a few tries keep the tests about
   // the program, not about Wine.
   for (int attempt = 0; attempt < 5; ++attempt) {
-    started = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                               CREATE_UNICODE_ENVIRONMENT,
+    started = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags,
                                environment.empty() ? nullptr : environment.data(),
                                directory.empty() ? nullptr : directory.c_str(), &startup, &process);
     error = ::GetLastError();
@@ -176,6 +177,10 @@ ProcessResult Process::wait() {
   result.out = read_file(out_path_);
   result.err = read_file(err_path_);
   return result;
+}
+
+std::string Process::err_so_far() const {
+  return read_file(err_path_);
 }
 
 std::filesystem::path program_under_test() {

@@ -37,6 +37,10 @@ struct ProcessOptions {
   /// Variables set in the process's environment (name, UTF-8 value), over
   /// those it inherits from the test.
   std::vector<std::pair<std::string, std::string>> environment;
+  /// Windows: the process leads a process group of its own
+  /// (CREATE_NEW_PROCESS_GROUP), so that a console event can be sent to it
+  /// alone. Ignored on POSIX.
+  bool new_process_group = false;
 };
 
 /// A process started with `args` (UTF-8), its output going to files in
@@ -52,6 +56,9 @@ class Process {
 
   /// Waits for the process to end and collects its output.
   ProcessResult wait();
+
+  /// What the process has written to standard error so far.
+  std::string err_so_far() const;
 
   /// The host's handle of the running process: its pid on POSIX, its process
   /// handle on Windows; for tests that stop it.

@@ -100,13 +100,24 @@ bool is_disk(HANDLE handle) {
   return ::GetFileType(handle) == FILE_TYPE_DISK;
 }
 
+// Wine on Linux gives a file's inode change time as its creation time, which
+// moves with every write: there the creation time tells nothing, and a
+// rollback record that kept it would never fit its report again.
+bool creation_time_moves() {
+  static const bool under_wine =
+      ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return under_wine;
+}
+
 std::optional<FileIdentity> identity_of(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!is_disk(handle) || !::GetFileInformationByHandle(handle, &info)) return std::nullopt;
+  const std::uint64_t born = creation_time_moves()
+                                 ? 0
+                                 : (std::uint64_t{info.ftCreationTime.dwHighDateTime} << 32) |
+                                       info.ftCreationTime.dwLowDateTime;
   return FileIdentity{info.dwVolumeSerialNumber,
-                      (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow,
-                      (std::uint64_t{info.ftCreationTime.dwHighDateTime} << 32) |
-                          info.ftCreationTime.dwLowDateTime};
+                      (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, born};
 }
 
 // A console takes text in UTF-16; anything else (a file, a pipe) the bytes.
