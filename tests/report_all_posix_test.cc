@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "job_files.h"
 #include "subprocess.h"
 #include "test_files.h"
 
@@ -61,43 +62,16 @@ const std::string kSkippedBetween =
     "syncstatus-report-all: skipped kcustitemstock: no kest/kcustitemstock.txt, no "
     "scheduler/kcustitemstock.txt\n";
 
-/// A marker for `Case::files`: make a folder there instead of a file.
-const std::string kFolder = "<folder>";
-
-using Files = std::vector<std::pair<std::string, std::string>>;
-
 /// The three tables' exports, with `changes` applied: a path given an empty
 /// value is left out, kFolder makes a folder, any other value replaces it.
 Files exports(const Files& changes = {}) {
-  Files files = {
-      {"kest/kemployee.txt", kEmployeeExport}, {"scheduler/kemployee.txt", kEmployeeExport},
-      {"kest/kunits.txt", kUnitsKest},         {"scheduler/kunits.txt", kUnitsScheduler},
-      {"kest/kpurorders.txt", kOrdersKest},    {"scheduler/kpurorders.txt", kOrdersScheduler}};
-  for (const auto& change : changes) {
-    // Named, not bound: a lambda may not capture a structured binding.
-    const std::string& path = change.first;
-    const std::string& bytes = change.second;
-    const auto at = std::find_if(files.begin(), files.end(),
-                                 [&](const auto& file) { return file.first == path; });
-    if (at == files.end()) {
-      files.emplace_back(path, bytes);
-    } else if (bytes.empty()) {
-      files.erase(at);
-    } else {
-      at->second = bytes;
-    }
-  }
-  return files;
-}
-
-/// The names in `folder`, sorted.
-std::vector<std::string> names_in(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+  return with_changes({{"kest/kemployee.txt", kEmployeeExport},
+                       {"scheduler/kemployee.txt", kEmployeeExport},
+                       {"kest/kunits.txt", kUnitsKest},
+                       {"scheduler/kunits.txt", kUnitsScheduler},
+                       {"kest/kpurorders.txt", kOrdersKest},
+                       {"scheduler/kpurorders.txt", kOrdersScheduler}},
+                      changes);
 }
 
 fs::path script_under_test() {
@@ -119,15 +93,7 @@ class ReportAll : public testing::Test {
     fs::create_symlink(program_under_test(), dir_ / "bin/syncstatus");
   }
 
-  void lay_out(const Files& files) {
-    for (const auto& [path, bytes] : files) {
-      if (bytes == kFolder) {
-        fs::create_directories(work() / path);
-      } else {
-        write_file(work() / path, bytes);
-      }
-    }
-  }
+  void lay_out(const Files& files) { test::lay_out(work(), files); }
 
   ProcessResult run(const std::vector<std::string>& args, const fs::path& script,
                     std::vector<std::pair<std::string, std::string>> environment = {}) {

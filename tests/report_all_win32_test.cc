@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "job_files.h"
 #include "subprocess.h"
 #include "test_files.h"
 
@@ -54,43 +55,16 @@ const std::string kSkippedBetween =
     "report-all: skipped kcustitemstock: no kest\\kcustitemstock.txt, no "
     "scheduler\\kcustitemstock.txt\r\n";
 
-/// A marker for `Case::files`: make a folder there instead of a file.
-const std::string kFolder = "<folder>";
-
-using Files = std::vector<std::pair<std::string, std::string>>;
-
 /// The three tables' exports, with `changes` applied: a path given an empty
 /// value is left out, kFolder makes a folder, any other value replaces it.
 Files exports(const Files& changes = {}) {
-  Files files = {
-      {"kest/kemployee.txt", kEmployeeExport}, {"scheduler/kemployee.txt", kEmployeeExport},
-      {"kest/kunits.txt", "KG;Kilogram\n"},    {"scheduler/kunits.txt", "M;Metre\n"},
-      {"kest/kpurorders.txt", "PO-1;200\n"},   {"scheduler/kpurorders.txt", "PO-2;10\n"}};
-  for (const auto& change : changes) {
-    // Named, not bound: a lambda may not capture a structured binding.
-    const std::string& path = change.first;
-    const std::string& bytes = change.second;
-    const auto at = std::find_if(files.begin(), files.end(),
-                                 [&](const auto& file) { return file.first == path; });
-    if (at == files.end()) {
-      files.emplace_back(path, bytes);
-    } else if (bytes.empty()) {
-      files.erase(at);
-    } else {
-      at->second = bytes;
-    }
-  }
-  return files;
-}
-
-/// The names in `folder`, sorted.
-std::vector<std::string> names_in(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    names.push_back(utf8(entry.path().filename()));
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+  return with_changes({{"kest/kemployee.txt", kEmployeeExport},
+                       {"scheduler/kemployee.txt", kEmployeeExport},
+                       {"kest/kunits.txt", "KG;Kilogram\n"},
+                       {"scheduler/kunits.txt", "M;Metre\n"},
+                       {"kest/kpurorders.txt", "PO-1;200\n"},
+                       {"scheduler/kpurorders.txt", "PO-2;10\n"}},
+                      changes);
 }
 
 /// A path from the environment; under Wine, CTest hands over Unix paths,
@@ -127,15 +101,7 @@ class ReportAllCmd : public testing::Test {
     fs::copy_file(program_under_test(), dir_ / "bin/syncstatus.exe");
   }
 
-  void lay_out(const Files& files) {
-    for (const auto& [path, bytes] : files) {
-      if (bytes == kFolder) {
-        fs::create_directories(work() / path);
-      } else {
-        write_file(work() / path, bytes);
-      }
-    }
-  }
+  void lay_out(const Files& files) { test::lay_out(work(), files); }
 
   // The script's path must hold no blank: cmd /c would take the quotes
   // around it for quotes around the whole command. Scratch paths hold none.
