@@ -280,11 +280,6 @@ bool write_stderr(std::string_view text) {
   return write_all(STDERR_FILENO, text.data(), text.size(), ignored);
 }
 
-bool write_stdout(std::string_view text) {
-  std::error_code ignored;
-  return write_stdout(text, ignored);
-}
-
 bool write_stdout(std::string_view text, std::error_code& error) {
   return write_all(STDOUT_FILENO, text.data(), text.size(), error);
 }

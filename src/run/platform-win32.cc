@@ -351,11 +351,6 @@ bool write_stderr(std::string_view text) {
   return write_standard(STD_ERROR_HANDLE, text, ignored);
 }
 
-bool write_stdout(std::string_view text) {
-  std::error_code ignored;
-  return write_stdout(text, ignored);
-}
-
 bool write_stdout(std::string_view text, std::error_code& error) {
   return write_standard(STD_OUTPUT_HANDLE, text, error);
 }

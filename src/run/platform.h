@@ -152,9 +152,8 @@ void arm_stops(ReportFile& report, std::uint64_t size,
 /// has finished with it, one way or the other.
 void disarm_stops();
 
-/// Writes `text` to standard error / output; false when that failed.
+/// Writes `text` to standard error; false when that failed.
 bool write_stderr(std::string_view text);
-bool write_stdout(std::string_view text);
 /// Writes `text` to standard output; on failure sets `error` to the reason
 /// and returns false.
 bool write_stdout(std::string_view text, std::error_code& error);
